@@ -1,0 +1,133 @@
+#include "api/startup.h"
+
+#include <cstring>
+#include <string>
+
+#include "api/backend.h"
+#include "api/lock.h"
+#include "api/state.h"
+#include "carddata/carddata.h"
+#include "discovery/discovery.h"
+
+namespace zx {
+
+namespace {
+
+// Holds the per-user start-up lock for one ZXInitLib, so that two processes
+// starting together never write, read or delete each other's temporary
+// profile. Without the lock the start-up still runs, as a single one would.
+class StartupLock {
+public:
+    explicit StartupLock(platform::Platform& os) : os_(os), handle_(os.acquireStartupLock()) {}
+    ~StartupLock() {
+        if (handle_ != 0) {
+            os_.releaseStartupLock(handle_);
+        }
+    }
+    StartupLock(const StartupLock&) = delete;
+    StartupLock& operator=(const StartupLock&) = delete;
+
+private:
+    platform::Platform& os_;
+    platform::NativeHandle handle_;
+};
+
+std::string joinedIds(const AdapterTable& t, std::uint32_t i) {
+    std::string s;
+    s += t.vendorId[i];
+    s += t.deviceId[i];
+    s += t.subsystemId[i];
+    s += t.subsystemVendorId[i];
+    return s;
+}
+
+// Runs the chosen backend's start-up and profile reader around the temporary
+// profile, which is deleted whatever happens.
+StatusCode startBackend(Backend& backend, const AdapterTable& table, const char* cardId,
+                        const std::string& profilePath, platform::Platform& os) {
+    StatusCode result = backend.startUp(table);
+    if (result == StatusCode::Ok) {
+        result = backend.readProfile(cardId, profilePath);
+    }
+    os.deleteFile(profilePath);
+    return result == StatusCode::Ok ? StatusCode::Ok : StatusCode::Failed;
+}
+
+}  // namespace
+
+void formatCardId(const AdapterTable& table, std::uint32_t i, char* out, std::size_t size) {
+    // The "%s_%s_%s_%s" of the four table strings, cut to fit out.
+    const std::string id = std::string(table.vendorId[i]) + '_' + table.deviceId[i] + '_' + table.subsystemId[i] +
+                           '_' + table.subsystemVendorId[i];
+    if (size == 0) {
+        return;
+    }
+    const std::size_t n = id.size() < size ? id.size() : size - 1;
+    std::memcpy(out, id.data(), n);
+    out[n] = '\0';
+}
+
+StatusCode initLib() {
+    auto& os = platform::current();
+    auto& st = state();
+    StartupLock serialised(os);
+
+    if (!discovery::discoverAdapters(st.table, os)) {
+        return StatusCode::Failed;
+    }
+    const std::string first = joinedIds(st.table, 0);
+    for (std::uint32_t i = 1; i < st.table.count; ++i) {
+        if (joinedIds(st.table, i) != first) {
+            return StatusCode::AdapterMismatch;
+        }
+    }
+
+    const auto kind = static_cast<VendorKind>(st.table.kind[0]);
+    st.vendorKind = kind;
+    for (std::uint32_t i = 0; i < st.table.count; ++i) {
+        formatCardId(st.table, i, st.cardIds[i], sizeof st.cardIds[i]);
+    }
+
+    // From here on a failure leaves no vendor chosen, so that no export can
+    // reach a vendor library that was not loaded.
+    auto fail = [&] {
+        st.vendorKind = VendorKind::None;
+        return StatusCode::Failed;
+    };
+
+    std::string tempFolder;
+    if (!os.documentsFolder(tempFolder)) {
+        return fail();
+    }
+    const char sep = os.pathSeparator();
+    tempFolder += sep;
+    tempFolder += kTempFolderName;
+    os.createFolder(tempFolder);
+    const std::string profilePath = tempFolder + sep + kTempProfileName;
+
+    std::string dataPath;
+    if (os.executableFolder(dataPath)) {
+        dataPath += kind == VendorKind::Ati ? kAtiDataFileName : kNvDataFileName;
+    }
+    // An unreadable data file leaves an empty profile; the reader copes.
+    carddata::decodeCardDataFile(dataPath, profilePath, carddata::kPassword, os);
+
+    if (startBackend(backendFor(kind), st.table, st.cardIds[0], profilePath, os) != StatusCode::Ok) {
+        return fail();
+    }
+    return StatusCode::Ok;
+}
+
+StatusCode deInitLib() {
+    auto& st = state();
+    if (st.vendorKind == VendorKind::None) {
+        return StatusCode::NotInitialised;
+    }
+    releaseLockIfHeld();
+    const StatusCode result = backendFor(st.vendorKind).shutDown();
+    // The vendor library may be gone now: nothing may be forwarded to it.
+    st.vendorKind = VendorKind::None;
+    return result;
+}
+
+}  // namespace zx

@@ -1,0 +1,33 @@
+// The process-global library state: the adapter table, the chosen vendor,
+// each entry's card identifier and the cross-process lock handle. Written
+// only inside ZXInitLib / ZXDeInitLib and the lock exports; read by every
+// export without in-process synchronisation (callers must not run ZXInitLib
+// concurrently with other calls).
+#pragma once
+
+#include <cstdint>
+
+#include "api/types.h"
+#include "platform/platform.h"
+
+namespace zx {
+
+class Backend;
+
+struct LibraryState {
+    AdapterTable table{};
+    VendorKind vendorKind = VendorKind::None;
+    char cardIds[kMaxAdapters][kCardIdSize]{};
+    // Non-zero exactly while this library instance holds the card lock.
+    platform::NativeHandle lockHandle = 0;
+};
+
+LibraryState& state();
+
+// The backend that serves the chosen vendor kind (ATI for kind 1, NVIDIA for
+// any other non-zero kind).
+Backend& backendFor(VendorKind kind);
+Backend& atiBackend();
+Backend& nvBackend();
+
+}  // namespace zx

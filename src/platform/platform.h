@@ -1,0 +1,131 @@
+// Everything the library needs of the operating system, as one interface with
+// one implementation per OS (chosen at build time). Tests may install their
+// own implementation with setPlatform().
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zx::platform {
+
+// One present device as the discovery code sees it: the Windows-style device
+// instance ID, the setup class name of its device key and its location text.
+struct DeviceRecord {
+    std::string instanceId;       // e.g. "PCI\VEN_10DE&DEV_0611&SUBSYS_A1027A3C&REV_A2\..."
+    bool hasClass = false;
+    std::string setupClass;       // e.g. "Display"
+    bool hasLocation = false;
+    std::string location;         // e.g. "PCI bus 1, device 0, function 0;(1,0,0)"
+};
+
+// Opaque OS handle; 0 means none.
+using NativeHandle = std::intptr_t;
+
+enum class NamedLockResult {
+    Created,        // the named lock did not exist; this caller now holds it
+    AlreadyExists,  // someone (this process included) holds it
+    Failed,         // the system refused; nothing is held
+};
+
+enum class StoreResult {
+    Ok,
+    KeyNotFound,
+    ValueNotFound,
+    BufferTooSmall,  // the caller's buffer was left untouched
+    Failed,
+};
+
+// Registry value types the library uses.
+inline constexpr std::uint32_t kRegSz = 1;
+inline constexpr std::uint32_t kRegExpandSz = 2;
+
+// A file being written; closed when destroyed.
+class FileWriter {
+public:
+    virtual ~FileWriter() = default;
+    virtual bool write(const void* data, std::size_t size) = 0;
+};
+
+// RC4 keyed from the MD5 digest of a password. Every block is deciphered with
+// the key stream from its start (each block is a final block).
+class BlockCipher {
+public:
+    virtual ~BlockCipher() = default;
+    virtual void decryptBlock(std::uint8_t* data, std::size_t size) = 0;
+};
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // --- Devices -----------------------------------------------------------
+    // All present devices in enumeration order; false when the device list
+    // cannot be obtained.
+    virtual bool listDevices(std::vector<DeviceRecord>& out) = 0;
+    virtual unsigned osMajorVersion() = 0;
+
+    // --- Folders and files -------------------------------------------------
+    virtual char pathSeparator() const = 0;
+    // The user's documents folder, created when missing; no trailing separator.
+    virtual bool documentsFolder(std::string& out) = 0;
+    // Folder of the running executable (not of this library), ending in the
+    // path separator.
+    virtual bool executableFolder(std::string& out) = 0;
+    // Creates one folder; an existing folder counts as success.
+    virtual bool createFolder(const std::string& path) = 0;
+    virtual bool deleteFile(const std::string& path) = 0;
+    // Whole file into out; false when missing, unreadable or above maxSize.
+    virtual bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) = 0;
+    // Creates (or replaces) a file readable by its owner only, never through a
+    // link planted at its path. nullptr on failure.
+    virtual std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) = 0;
+
+    // --- Private-profile (INI) reading ---------------------------------------
+    // GetPrivateProfileString with an empty default: copies the value of key in
+    // section into buf (at most size - 1 characters and a NUL) and returns its
+    // length; 0 when absent, empty or unreadable.
+    virtual std::uint32_t readProfileString(const std::string& file, const char* section, const char* key,
+                                            char* buf, std::uint32_t size) = 0;
+
+    // --- Per-user store (the registry under HKEY_CURRENT_USER) ---------------
+    // Key paths use backslashes; key paths and value names compare without
+    // regard to case.
+    virtual bool storeKeyExists(const std::string& keyPath) = 0;
+    virtual bool storeCreateKey(const std::string& keyPath) = 0;
+    // On Ok, *type and *size are set and the data copied. On BufferTooSmall,
+    // *size receives the needed size and data is untouched.
+    virtual StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type,
+                                   std::uint8_t* data, std::uint32_t* size) = 0;
+    // Sets a value, the key being created when missing.
+    virtual bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type,
+                          const std::uint8_t* data, std::uint32_t size) = 0;
+
+    // --- Named cross-process lock --------------------------------------------
+    // Exists while some process holds it; vanishes when that process ends.
+    virtual NamedLockResult createNamedLock(const char* name, NativeHandle& handle) = 0;
+    virtual void releaseNamedLock(NativeHandle handle) = 0;
+    // Blocking per-user lock that keeps two start-ups apart; 0 on failure.
+    virtual NativeHandle acquireStartupLock() = 0;
+    virtual void releaseStartupLock(NativeHandle handle) = 0;
+
+    // --- Cryptography ----------------------------------------------------------
+    virtual std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) = 0;
+
+    // --- Dynamic loading -------------------------------------------------------
+    // Loads by bare name through the system's library search; 0 on failure.
+    virtual NativeHandle loadLibrary(const char* name) = 0;
+    virtual void* findSymbol(NativeHandle library, const char* name) = 0;
+    virtual void freeLibrary(NativeHandle library) = 0;
+};
+
+// The platform in use: the installed one, else the OS implementation.
+Platform& current();
+// Installs a replacement (tests); nullptr restores the OS implementation.
+void setPlatform(Platform* replacement);
+// The OS implementation of this build.
+Platform& native();
+
+}  // namespace zx::platform
