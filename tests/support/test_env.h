@@ -1,0 +1,25 @@
+// Per-test isolation: every test runs with its own temporary HOME, XDG
+// folders, runtime folder and (empty) sysfs root, removed when it ends. The
+// developer's real folders are never touched.
+#pragma once
+
+#include <string>
+
+namespace zxtest {
+
+// The current test's private root folder.
+const std::string& testRoot();
+// Folders inside it that the environment variables point to.
+std::string homeDir();          // $HOME
+std::string configDir();        // $XDG_CONFIG_HOME
+std::string runtimeDir();       // $XDG_RUNTIME_DIR
+std::string sysfsRoot();        // $ZXDISPLAY_SYSFS_ROOT
+
+// Helpers for files in tests.
+void writeFile(const std::string& path, const std::string& content);
+std::string readFile(const std::string& path);
+bool fileExists(const std::string& path);
+void makeDirs(const std::string& path);
+void removeTree(const std::string& path);
+
+}  // namespace zxtest
