@@ -30,4 +30,8 @@ Backend& backendFor(VendorKind kind);
 Backend& atiBackend();
 Backend& nvBackend();
 
+// Tests only: serve the vendor kinds with other backends (nullptr restores
+// the real ones).
+void overrideBackendsForTesting(Backend* ati, Backend* nv);
+
 }  // namespace zx

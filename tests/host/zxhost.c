@@ -1,10 +1,217 @@
-/* Placeholder host: reports the adapter table. */
+/*
+ * A small host application written against the public C header, deployed by
+ * the end-to-end tests into a temporary folder beside card data files, as a
+ * real application would be. Each argument is one command; each command
+ * prints one line.
+ *
+ *   <ExportName> [numbers...]  calls the export with the numbers as its input
+ *                              arguments and prints "<ExportName> <status>"
+ *                              followed by its outputs. Outputs are pre-filled
+ *                              with 0xAA bytes, so uncleared words show.
+ *   sleep:<ms>                 pauses
+ *   touch:<path>               creates a file (tells a test a point is reached)
+ *   wait:<path>                waits until a file exists
+ *   hold                       waits until killed
+ */
+#define _POSIX_C_SOURCE 200809L
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+#include <unistd.h>
+
 #include "zxdisplay.h"
 
-int main(void) {
+enum Shape {
+    NONE,          /* () */
+    OUT1,          /* (u32*) */
+    IN1,           /* (u32) */
+    IN2,           /* (u32, u32) */
+    IN3,           /* (u32, u32, u32) */
+    IN4,           /* (u32, u32, u32, u32) */
+    ADAPTERS,      /* (ZXAdapterInfoRecord*) */
+    GPU_OUT1,      /* (gpu, u32*) */
+    GPU_OUT2,      /* (gpu, u32*, u32*) */
+    GPU_DESC,      /* (gpu, ZXVgaInfoDescription*) */
+    GPU_LEVELS,    /* (gpu, ZXLevelValues*) */
+    GPU_RANGE,     /* (gpu, ZXRangeInfo*) */
+    GPU_IN_RANGE,  /* (gpu, u32, ZXRangeInfo*) */
+    FAN_RANGE,     /* (gpu, fan, ZXRangeInfo*, u32) */
+    FAN_OUT1       /* (gpu, fan, u32*, u32) */
+};
+
+typedef void (*AnyFn)(void);
+
+struct Export {
+    const char *name;
+    enum Shape shape;
+    AnyFn fn;
+};
+
+#define X(name, shape) {#name, shape, (AnyFn)name}
+static const struct Export exports[] = {
+    X(ZXInitLib, NONE), X(ZXDeInitLib, NONE), X(ZXGetLockLibStatus, OUT1), X(ZXSetLockLibStatus, IN1),
+    X(ZXGetAdapterInfo, ADAPTERS), X(ZXGetControlMode, OUT1), X(ZXGetGpuCount, OUT1),
+    X(ZXGetCurrentPerformanceLevel, GPU_OUT1), X(ZXGetVGAInfoDescription, GPU_DESC),
+    X(ZXGetCurrentVoltage, GPU_OUT2), X(ZXGetPerformanceLevelVoltages, GPU_LEVELS),
+    X(ZXGetPerformanceDefaultVoltages, GPU_LEVELS), X(ZXGetVoltageInfo, GPU_RANGE),
+    X(ZXGet2DDefaultVoltage, GPU_OUT1), X(ZXSetCurrentVoltageLevel, IN2), X(ZXSetPerformanceVoltageLevel, IN3),
+    X(ZXSetVoltageDefault, IN1),
+    X(ZXGetCurrentMemoryVoltageLevel, GPU_OUT1), X(ZXGetMemoryVoltageInfo, GPU_RANGE),
+    X(ZXGetMemoryVoltageDefault, GPU_OUT1), X(ZXSetCurrentMemoryVoltageLevel, IN2),
+    X(ZXSetMemoryVoltageDefault, IN1),
+    X(ZXGetPerformanceLevelGPUClocks, GPU_LEVELS), X(ZXGetGPUClockInfo, GPU_RANGE),
+    X(ZXGetGPUClockInfoEx, GPU_IN_RANGE), X(ZXGetPerformanceDefaultGPUClocks, GPU_LEVELS),
+    X(ZXSetPerformanceLevelGPUClock, IN3), X(ZXSetGPUClockDefault, IN1),
+    X(ZXGetPerformanceLevelMemoryClocks, GPU_LEVELS), X(ZXGetMemoryClockInfo, GPU_RANGE),
+    X(ZXGetMemoryClockInfoEx, GPU_IN_RANGE), X(ZXGetPerformanceDefaultMemoryClocks, GPU_LEVELS),
+    X(ZXSetPerformanceLevelMemoryClock, IN3), X(ZXSetMemoryClockDefault, IN1),
+    X(ZXGetPerformanceLevelShaderClocks, GPU_LEVELS), X(ZXGetShaderClockInfo, GPU_RANGE),
+    X(ZXGetShaderClockInfoEx, GPU_IN_RANGE), X(ZXGetPerformanceDefaultShaderClocks, GPU_LEVELS),
+    X(ZXSetPerformanceLevelShaderClock, IN3), X(ZXSetShaderClockDefault, IN1),
+    X(ZXGetCurrentPWMClockLevel, GPU_OUT1), X(ZXGetPWMClockInfo, GPU_RANGE), X(ZXGetPWMClockDefault, GPU_OUT1),
+    X(ZXSetCurrentPWMClockLevel, IN2), X(ZXSetPWMClockDefault, IN1),
+    X(ZXGetTemperature, GPU_OUT1), X(ZXGetUsage, GPU_OUT1), X(ZXGetDACLevel, GPU_OUT1), X(ZXSetDACLevel, IN2),
+    X(ZXGetFanSpeedInfo, FAN_RANGE), X(ZXGetFanSpeed, FAN_OUT1), X(ZXSetFanSpeed, IN4),
+    X(ZXSetFanSpeedDefault, IN3),
+};
+#undef X
+
+static uint32_t arg(char **words, int count, int i) {
+    return i < count ? (uint32_t)strtoul(words[i], NULL, 0) : 0u;
+}
+
+static void print_words(const uint32_t *w, size_t n) {
+    size_t i;
+    for (i = 0; i < n; ++i) {
+        printf(" %lu", (unsigned long)w[i]);
+    }
+}
+
+static void call(const struct Export *e, char **a, int n) {
+    ZXStatus s = 0;
+    uint32_t w[5];
+    ZXRangeInfo range;
+    ZXLevelValues levels;
+    ZXVgaInfoDescription desc;
     ZXAdapterInfoRecord info;
-    ZXStatus s = ZXGetAdapterInfo(&info);
-    printf("ZXGetAdapterInfo %u count=%u\n", (unsigned)s, (unsigned)info.count);
+    int i;
+
+    memset(w, 0xAA, sizeof w);
+    memset(&range, 0xAA, sizeof range);
+    memset(&levels, 0xAA, sizeof levels);
+    memset(&desc, 0xAA, sizeof desc);
+    memset(&info, 0xAA, sizeof info);
+
+    switch (e->shape) {
+    case NONE: s = ((ZXStatus (ZX_CALL *)(void))e->fn)(); break;
+    case OUT1: s = ((ZXStatus (ZX_CALL *)(uint32_t *))e->fn)(&w[0]); break;
+    case IN1: s = ((ZXStatus (ZX_CALL *)(uint32_t))e->fn)(arg(a, n, 0)); break;
+    case IN2: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1)); break;
+    case IN3:
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1), arg(a, n, 2));
+        break;
+    case IN4:
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
+                                                                                 arg(a, n, 2), arg(a, n, 3));
+        break;
+    case ADAPTERS: s = ((ZXStatus (ZX_CALL *)(ZXAdapterInfoRecord *))e->fn)(&info); break;
+    case GPU_OUT1: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *))e->fn)(arg(a, n, 0), &w[0]); break;
+    case GPU_OUT2:
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *, uint32_t *))e->fn)(arg(a, n, 0), &w[0], &w[1]);
+        break;
+    case GPU_DESC: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXVgaInfoDescription *))e->fn)(arg(a, n, 0), &desc); break;
+    case GPU_LEVELS: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXLevelValues *))e->fn)(arg(a, n, 0), &levels); break;
+    case GPU_RANGE: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXRangeInfo *))e->fn)(arg(a, n, 0), &range); break;
+    case GPU_IN_RANGE:
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *))e->fn)(arg(a, n, 0), arg(a, n, 1), &range);
+        break;
+    case FAN_RANGE:
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
+                                                                                      &range, arg(a, n, 2));
+        break;
+    case FAN_OUT1:
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t *, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
+                                                                                   &w[0], arg(a, n, 2));
+        break;
+    }
+
+    printf("%s %lu", e->name, (unsigned long)s);
+    switch (e->shape) {
+    case OUT1: case GPU_OUT1: case FAN_OUT1: print_words(w, 1); break;
+    case GPU_OUT2: print_words(w, 2); break;
+    case GPU_LEVELS: print_words(&levels.count, 1); print_words(levels.values, 4); break;
+    case GPU_RANGE: case GPU_IN_RANGE: case FAN_RANGE:
+        printf(" %lu %lu %lu", (unsigned long)range.maximum, (unsigned long)range.minimum,
+               (unsigned long)range.step);
+        break;
+    case GPU_DESC:
+        printf(" %lu", (unsigned long)desc.count);
+        for (i = 0; i < 10; ++i) {
+            /* An uncleared first byte shows as "?". */
+            if ((unsigned char)desc.strings[i][0] == 0xAA) {
+                printf(" ?");
+            } else {
+                printf(" [%.*s]", 39, desc.strings[i]);
+            }
+        }
+        break;
+    case ADAPTERS:
+        printf(" %lu", (unsigned long)info.count);
+        print_words(info.kind, 3);
+        for (i = 0; i < 3; ++i) {
+            printf(" %.4s_%.4s_%.4s_%.4s", info.vendorId[i], info.deviceId[i], info.subsystemId[i],
+                   info.subsystemVendorId[i]);
+        }
+        print_words(&info.location[0].bus, 9);
+        break;
+    default: break;
+    }
+    printf("\n");
+}
+
+static void pause_ms(long ms) {
+    struct timespec t;
+    t.tv_sec = ms / 1000;
+    t.tv_nsec = (ms % 1000) * 1000000L;
+    nanosleep(&t, NULL);
+}
+
+int main(int argc, char **argv) {
+    int i = 1;
+    setvbuf(stdout, NULL, _IOLBF, 0);
+    while (i < argc) {
+        const char *cmd = argv[i++];
+        int n = 0;
+        size_t k;
+        const struct Export *found = NULL;
+        if (strncmp(cmd, "sleep:", 6) == 0) {
+            pause_ms(strtol(cmd + 6, NULL, 10));
+            continue;
+        }
+        if (strncmp(cmd, "touch:", 6) == 0) {
+            FILE *f = fopen(cmd + 6, "w");
+            if (f) fclose(f);
+            continue;
+        }
+        if (strncmp(cmd, "wait:", 5) == 0) {
+            while (access(cmd + 5, F_OK) != 0) pause_ms(5);
+            continue;
+        }
+        if (strcmp(cmd, "hold") == 0) {
+            for (;;) pause_ms(1000);
+        }
+        for (k = 0; k < sizeof exports / sizeof exports[0]; ++k) {
+            if (strcmp(exports[k].name, cmd) == 0) found = &exports[k];
+        }
+        if (found == NULL) {
+            fprintf(stderr, "zxhost: unknown command %s\n", cmd);
+            return 2;
+        }
+        /* Numeric arguments follow the export's name. */
+        while (i + n < argc && (argv[i + n][0] >= '0' && argv[i + n][0] <= '9')) ++n;
+        call(found, &argv[i], n);
+        i += n;
+    }
     return 0;
 }
