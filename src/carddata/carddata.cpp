@@ -1,10 +1,66 @@
-// Placeholder until card data decoding lands.
 #include "carddata/carddata.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace zx::carddata {
 
-std::uint8_t hexDigitValue(char) { return 255; }
-std::size_t hexPairsToBytes(char*) { return 0; }
-int decodeCardDataFile(const std::string&, const std::string&, const char*, platform::Platform&) { return -1; }
+std::uint8_t hexDigitValue(char c) {
+    // Letters run on past F (G is 16, Z is 35). Data files are not validated:
+    // any character converts to something, never to an error.
+    if (c >= '0' && c <= '9') {
+        return static_cast<std::uint8_t>(c - '0');
+    }
+    if (c >= 'A' && c <= 'Z') {
+        return static_cast<std::uint8_t>(c - 'A' + 10);
+    }
+    if (c >= 'a' && c <= 'z') {
+        return static_cast<std::uint8_t>(c - 'a' + 10);
+    }
+    return 255;
+}
+
+std::size_t hexPairsToBytes(char* text) {
+    const std::size_t n = std::strlen(text) / 2;
+    // Byte i is written over character i, which the pairs still to come
+    // (characters 2i and beyond) never need again.
+    for (std::size_t i = 0; i < n; ++i) {
+        const unsigned value = 16u * hexDigitValue(text[2 * i]) + hexDigitValue(text[2 * i + 1]);
+        text[i] = static_cast<char>(static_cast<std::uint8_t>(value & 0xFFu));
+    }
+    return n;
+}
+
+int decodeCardDataFile(const std::string& dataPath, const std::string& profilePath, const char* password,
+                       platform::Platform& os) {
+    std::vector<std::uint8_t> text;
+    const bool haveData = os.readFile(dataPath, kMaxDataFileSize, text);
+    // The profile is created even without data, so that the profile reader
+    // finds an empty file rather than a stale one from an earlier start-up.
+    const auto profile = os.createPrivateFile(profilePath);
+    if (!haveData || !profile) {
+        return -1;
+    }
+
+    // The text ends at the end of the file or at its first NUL.
+    text.push_back(0);
+    const std::size_t n = hexPairsToBytes(reinterpret_cast<char*>(text.data()));
+
+    // A missing cipher is not an error: the bytes are written undeciphered and
+    // the profile reader finds no valid keys in them.
+    const auto cipher = os.rc4FromPassword(password);
+    std::uint8_t block[kBlockSize];
+    for (std::size_t offset = 0; offset < n; offset += kBlockSize) {
+        const std::size_t size = std::min(kBlockSize, n - offset);
+        std::memcpy(block, text.data() + offset, size);
+        // Every block was enciphered with the key stream from its start.
+        if (cipher) {
+            cipher->decryptBlock(block, size);
+        }
+        profile->write(block, size);
+    }
+    return 0;
+}
 
 }  // namespace zx::carddata
