@@ -32,6 +32,19 @@ std::size_t hexPairsToBytes(char* text) {
     return n;
 }
 
+std::size_t decipherCardData(char* text, const char* password, platform::Platform& os) {
+    const std::size_t n = hexPairsToBytes(text);
+    auto* bytes = reinterpret_cast<std::uint8_t*>(text);
+    // A missing cipher is not an error: the bytes stay undeciphered and the
+    // profile reader finds no valid keys in them.
+    const auto cipher = os.rc4FromPassword(password);
+    for (std::size_t offset = 0; cipher && offset < n; offset += kBlockSize) {
+        // Every block was enciphered with the key stream from its start.
+        cipher->decryptBlock(bytes + offset, std::min(kBlockSize, n - offset));
+    }
+    return n;
+}
+
 int decodeCardDataFile(const std::string& dataPath, const std::string& profilePath, const char* password,
                        platform::Platform& os) {
     std::vector<std::uint8_t> text;
@@ -45,22 +58,31 @@ int decodeCardDataFile(const std::string& dataPath, const std::string& profilePa
 
     // The text ends at the end of the file or at its first NUL.
     text.push_back(0);
-    const std::size_t n = hexPairsToBytes(reinterpret_cast<char*>(text.data()));
-
-    // A missing cipher is not an error: the bytes are written undeciphered and
-    // the profile reader finds no valid keys in them.
-    const auto cipher = os.rc4FromPassword(password);
-    std::uint8_t block[kBlockSize];
-    for (std::size_t offset = 0; offset < n; offset += kBlockSize) {
-        const std::size_t size = std::min(kBlockSize, n - offset);
-        std::memcpy(block, text.data() + offset, size);
-        // Every block was enciphered with the key stream from its start.
-        if (cipher) {
-            cipher->decryptBlock(block, size);
-        }
-        profile->write(block, size);
-    }
+    const std::size_t n = decipherCardData(reinterpret_cast<char*>(text.data()), password, os);
+    profile->write(text.data(), n);
     return 0;
+}
+
+std::string encodeCardData(const std::string& plain, const char* password, platform::Platform& os) {
+    const auto cipher = os.rc4FromPassword(password);
+    if (!cipher) {
+        return {};
+    }
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(plain.size() * 2);
+    std::uint8_t block[kBlockSize];
+    for (std::size_t offset = 0; offset < plain.size(); offset += kBlockSize) {
+        const std::size_t size = std::min(kBlockSize, plain.size() - offset);
+        std::memcpy(block, plain.data() + offset, size);
+        // RC4 is its own inverse: the deciphering key stream enciphers.
+        cipher->decryptBlock(block, size);
+        for (std::size_t i = 0; i < size; ++i) {
+            out += kHex[block[i] >> 4];
+            out += kHex[block[i] & 0xF];
+        }
+    }
+    return out;
 }
 
 }  // namespace zx::carddata

@@ -22,10 +22,20 @@ std::uint8_t hexDigitValue(char c);
 // returns the number of bytes, the text length halved and rounded down.
 std::size_t hexPairsToBytes(char* text);
 
+// Converts the NUL-terminated hexadecimal text in place and deciphers the
+// bytes block by block; returns their number. Without a cipher the bytes stay
+// undeciphered.
+std::size_t decipherCardData(char* text, const char* password, platform::Platform& os);
+
 // Deciphers dataPath into a new profile file at profilePath. The profile file
 // is created (empty) even when the data file cannot be read. 0 when both files
 // were opened, -1 otherwise.
 int decodeCardDataFile(const std::string& dataPath, const std::string& profilePath, const char* password,
                        platform::Platform& os);
+
+// The inverse of decoding, for authoring data files: enciphers plain profile
+// text block by block and writes it as upper-case hexadecimal pairs. Empty
+// when the platform offers no cipher.
+std::string encodeCardData(const std::string& plain, const char* password, platform::Platform& os);
 
 }  // namespace zx::carddata
