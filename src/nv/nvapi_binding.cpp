@@ -115,9 +115,7 @@ std::int32_t bindNvapi(platform::Platform& os) {
 }
 
 void resetNvapiBinding() {
-    const platform::NativeHandle library = g_binding.library;
     g_binding = NvapiBinding{};
-    g_binding.library = library;
     g_missingStatus = kMissingBeforeInit;
 }
 

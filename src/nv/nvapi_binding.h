@@ -50,7 +50,7 @@ NvapiBinding& nvapi();
 // process.
 std::int32_t bindNvapi(platform::Platform& os);
 
-// Forgets the binding (tests only; the loaded library is not released).
+// Forgets the binding (tests only; a loaded library is not released).
 void resetNvapiBinding();
 
 }  // namespace zx::nv
