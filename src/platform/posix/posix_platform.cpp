@@ -1,13 +1,14 @@
-// Placeholder until the Linux services land: every service reports failure.
-#include "platform/platform.h"
+// The Linux Platform: forwards every service to its group in this folder;
+// services not yet written report failure.
+#include "platform/posix/posix_platform.h"
 
 namespace zx::platform {
 namespace {
 
 class PosixPlatform final : public Platform {
 public:
-    bool listDevices(std::vector<DeviceRecord>&) override { return false; }
-    unsigned osMajorVersion() override { return 6; }
+    bool listDevices(std::vector<DeviceRecord>& out) override { return posix::listDevices(out); }
+    unsigned osMajorVersion() override { return posix::osMajorVersion(); }
     char pathSeparator() const override { return '/'; }
     bool documentsFolder(std::string&) override { return false; }
     bool executableFolder(std::string&) override { return false; }
