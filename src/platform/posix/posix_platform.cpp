@@ -10,16 +10,19 @@ public:
     bool listDevices(std::vector<DeviceRecord>& out) override { return posix::listDevices(out); }
     unsigned osMajorVersion() override { return posix::osMajorVersion(); }
     char pathSeparator() const override { return '/'; }
-    bool documentsFolder(std::string&) override { return false; }
-    bool executableFolder(std::string&) override { return false; }
-    bool createFolder(const std::string&) override { return false; }
-    bool deleteFile(const std::string&) override { return false; }
-    bool readFile(const std::string&, std::size_t, std::vector<std::uint8_t>&) override { return false; }
-    std::unique_ptr<FileWriter> createPrivateFile(const std::string&) override { return nullptr; }
-    std::uint32_t readProfileString(const std::string&, const char*, const char*, char* buf,
+    bool documentsFolder(std::string& out) override { return posix::documentsFolder(out); }
+    bool executableFolder(std::string& out) override { return posix::executableFolder(out); }
+    bool createFolder(const std::string& path) override { return posix::createFolder(path); }
+    bool deleteFile(const std::string& path) override { return posix::deleteFile(path); }
+    bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override {
+        return posix::readFile(path, maxSize, out);
+    }
+    std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) override {
+        return posix::createPrivateFile(path);
+    }
+    std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
                                     std::uint32_t size) override {
-        if (size > 0) buf[0] = '\0';
-        return 0;
+        return posix::readProfileString(file, section, key, buf, size);
     }
     bool storeKeyExists(const std::string&) override { return false; }
     bool storeCreateKey(const std::string&) override { return false; }
