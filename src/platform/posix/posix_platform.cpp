@@ -24,13 +24,15 @@ public:
                                     std::uint32_t size) override {
         return posix::readProfileString(file, section, key, buf, size);
     }
-    bool storeKeyExists(const std::string&) override { return false; }
-    bool storeCreateKey(const std::string&) override { return false; }
-    StoreResult storeQuery(const std::string&, const char*, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
-        return StoreResult::Failed;
+    bool storeKeyExists(const std::string& keyPath) override { return posix::storeKeyExists(keyPath); }
+    bool storeCreateKey(const std::string& keyPath) override { return posix::storeCreateKey(keyPath); }
+    StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
+                           std::uint32_t* size) override {
+        return posix::storeQuery(keyPath, name, type, data, size);
     }
-    bool storeSet(const std::string&, const char*, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
-        return false;
+    bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
+                  std::uint32_t size) override {
+        return posix::storeSet(keyPath, name, type, data, size);
     }
     NamedLockResult createNamedLock(const char*, NativeHandle&) override { return NamedLockResult::Failed; }
     void releaseNamedLock(NativeHandle) override {}
