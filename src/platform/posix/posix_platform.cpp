@@ -34,10 +34,12 @@ public:
                   std::uint32_t size) override {
         return posix::storeSet(keyPath, name, type, data, size);
     }
-    NamedLockResult createNamedLock(const char*, NativeHandle&) override { return NamedLockResult::Failed; }
-    void releaseNamedLock(NativeHandle) override {}
-    NativeHandle acquireStartupLock() override { return 0; }
-    void releaseStartupLock(NativeHandle) override {}
+    NamedLockResult createNamedLock(const char* name, NativeHandle& handle) override {
+        return posix::createNamedLock(name, handle);
+    }
+    void releaseNamedLock(NativeHandle handle) override { posix::releaseNamedLock(handle); }
+    NativeHandle acquireStartupLock() override { return posix::acquireStartupLock(); }
+    void releaseStartupLock(NativeHandle handle) override { posix::releaseStartupLock(handle); }
     std::unique_ptr<BlockCipher> rc4FromPassword(const char*) override { return nullptr; }
     NativeHandle loadLibrary(const char*) override { return 0; }
     void* findSymbol(NativeHandle, const char*) override { return nullptr; }
