@@ -1,5 +1,4 @@
-// The Linux Platform: forwards every service to its group in this folder;
-// services not yet written report failure.
+// The Linux Platform: forwards every service to its group in this folder.
 #include "platform/posix/posix_platform.h"
 
 namespace zx::platform {
@@ -9,6 +8,7 @@ class PosixPlatform final : public Platform {
 public:
     bool listDevices(std::vector<DeviceRecord>& out) override { return posix::listDevices(out); }
     unsigned osMajorVersion() override { return posix::osMajorVersion(); }
+
     char pathSeparator() const override { return '/'; }
     bool documentsFolder(std::string& out) override { return posix::documentsFolder(out); }
     bool executableFolder(std::string& out) override { return posix::executableFolder(out); }
@@ -20,10 +20,12 @@ public:
     std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) override {
         return posix::createPrivateFile(path);
     }
+
     std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
                                     std::uint32_t size) override {
         return posix::readProfileString(file, section, key, buf, size);
     }
+
     bool storeKeyExists(const std::string& keyPath) override { return posix::storeKeyExists(keyPath); }
     bool storeCreateKey(const std::string& keyPath) override { return posix::storeCreateKey(keyPath); }
     StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
@@ -34,16 +36,21 @@ public:
                   std::uint32_t size) override {
         return posix::storeSet(keyPath, name, type, data, size);
     }
+
     NamedLockResult createNamedLock(const char* name, NativeHandle& handle) override {
         return posix::createNamedLock(name, handle);
     }
     void releaseNamedLock(NativeHandle handle) override { posix::releaseNamedLock(handle); }
     NativeHandle acquireStartupLock() override { return posix::acquireStartupLock(); }
     void releaseStartupLock(NativeHandle handle) override { posix::releaseStartupLock(handle); }
-    std::unique_ptr<BlockCipher> rc4FromPassword(const char*) override { return nullptr; }
-    NativeHandle loadLibrary(const char*) override { return 0; }
-    void* findSymbol(NativeHandle, const char*) override { return nullptr; }
-    void freeLibrary(NativeHandle) override {}
+
+    std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) override {
+        return posix::rc4FromPassword(password);
+    }
+
+    NativeHandle loadLibrary(const char* name) override { return posix::loadLibrary(name); }
+    void* findSymbol(NativeHandle library, const char* name) override { return posix::findSymbol(library, name); }
+    void freeLibrary(NativeHandle library) override { posix::freeLibrary(library); }
 };
 
 }  // namespace
