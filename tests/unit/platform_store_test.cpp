@@ -175,6 +175,16 @@ TEST(PlatformStoreFile, IsPrivateAndFollowsXdgConfigHome) {
     EXPECT_TRUE(zxtest::fileExists(other + "/zxdisplaylib/registry.db"));
 }
 
+TEST(PlatformStoreFile, LooseDatabaseFileIsTightened) {
+    zxtest::makeDirs(zxtest::configDir() + "/zxdisplaylib");
+    zxtest::writeFile(dbPath(), "");
+    ASSERT_EQ(::chmod(dbPath().c_str(), 0644), 0);
+    ASSERT_TRUE(set("Software\\Test", "V", kRegSz, "x"));
+    struct stat st {};
+    ASSERT_EQ(::stat(dbPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
 TEST(PlatformStoreFile, UnusableLocationFails) {
     const std::string blocker = zxtest::testRoot() + "/blocker";
     zxtest::writeFile(blocker, "not a folder");

@@ -3,6 +3,7 @@
 // connection ever crosses a fork.
 #include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -158,12 +159,13 @@ public:
         if (slash == std::string::npos || !createFolders(path.substr(0, slash))) {
             return;
         }
-        // Created here first so that the database, and the journal files that
-        // SQLite gives the same mode, are the user's alone.
+        // Created (or tightened) here first so that the database, and the
+        // journal files that SQLite gives the same mode, are the user's alone.
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0) {
             return;
         }
+        ::fchmod(fd, 0600);
         ::close(fd);
         int flags = SQLITE_OPEN_READWRITE;
 #ifdef SQLITE_OPEN_NOFOLLOW
