@@ -1,41 +1,56 @@
-// Placeholder until the Linux services land: every service reports failure.
-#include "platform/platform.h"
+// The Linux Platform: forwards every service to its group in this folder.
+#include "platform/posix/posix_platform.h"
 
 namespace zx::platform {
 namespace {
 
 class PosixPlatform final : public Platform {
 public:
-    bool listDevices(std::vector<DeviceRecord>&) override { return false; }
-    unsigned osMajorVersion() override { return 6; }
+    bool listDevices(std::vector<DeviceRecord>& out) override { return posix::listDevices(out); }
+    unsigned osMajorVersion() override { return posix::osMajorVersion(); }
+
     char pathSeparator() const override { return '/'; }
-    bool documentsFolder(std::string&) override { return false; }
-    bool executableFolder(std::string&) override { return false; }
-    bool createFolder(const std::string&) override { return false; }
-    bool deleteFile(const std::string&) override { return false; }
-    bool readFile(const std::string&, std::size_t, std::vector<std::uint8_t>&) override { return false; }
-    std::unique_ptr<FileWriter> createPrivateFile(const std::string&) override { return nullptr; }
-    std::uint32_t readProfileString(const std::string&, const char*, const char*, char* buf,
+    bool documentsFolder(std::string& out) override { return posix::documentsFolder(out); }
+    bool executableFolder(std::string& out) override { return posix::executableFolder(out); }
+    bool createFolder(const std::string& path) override { return posix::createFolder(path); }
+    bool deleteFile(const std::string& path) override { return posix::deleteFile(path); }
+    bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override {
+        return posix::readFile(path, maxSize, out);
+    }
+    std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) override {
+        return posix::createPrivateFile(path);
+    }
+
+    std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
                                     std::uint32_t size) override {
-        if (size > 0) buf[0] = '\0';
-        return 0;
+        return posix::readProfileString(file, section, key, buf, size);
     }
-    bool storeKeyExists(const std::string&) override { return false; }
-    bool storeCreateKey(const std::string&) override { return false; }
-    StoreResult storeQuery(const std::string&, const char*, std::uint32_t*, std::uint8_t*, std::uint32_t*) override {
-        return StoreResult::Failed;
+
+    bool storeKeyExists(const std::string& keyPath) override { return posix::storeKeyExists(keyPath); }
+    bool storeCreateKey(const std::string& keyPath) override { return posix::storeCreateKey(keyPath); }
+    StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
+                           std::uint32_t* size) override {
+        return posix::storeQuery(keyPath, name, type, data, size);
     }
-    bool storeSet(const std::string&, const char*, std::uint32_t, const std::uint8_t*, std::uint32_t) override {
-        return false;
+    bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
+                  std::uint32_t size) override {
+        return posix::storeSet(keyPath, name, type, data, size);
     }
-    NamedLockResult createNamedLock(const char*, NativeHandle&) override { return NamedLockResult::Failed; }
-    void releaseNamedLock(NativeHandle) override {}
-    NativeHandle acquireStartupLock() override { return 0; }
-    void releaseStartupLock(NativeHandle) override {}
-    std::unique_ptr<BlockCipher> rc4FromPassword(const char*) override { return nullptr; }
-    NativeHandle loadLibrary(const char*) override { return 0; }
-    void* findSymbol(NativeHandle, const char*) override { return nullptr; }
-    void freeLibrary(NativeHandle) override {}
+
+    NamedLockResult createNamedLock(const char* name, NativeHandle& handle) override {
+        return posix::createNamedLock(name, handle);
+    }
+    void releaseNamedLock(NativeHandle handle) override { posix::releaseNamedLock(handle); }
+    NativeHandle acquireStartupLock() override { return posix::acquireStartupLock(); }
+    void releaseStartupLock(NativeHandle handle) override { posix::releaseStartupLock(handle); }
+
+    std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) override {
+        return posix::rc4FromPassword(password);
+    }
+
+    NativeHandle loadLibrary(const char* name) override { return posix::loadLibrary(name); }
+    void* findSymbol(NativeHandle library, const char* name) override { return posix::findSymbol(library, name); }
+    void freeLibrary(NativeHandle library) override { posix::freeLibrary(library); }
 };
 
 }  // namespace

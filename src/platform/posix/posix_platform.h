@@ -1,0 +1,71 @@
+// Linux services behind the Platform interface, one group per source file.
+// Declared here so that the tests can reach the pieces that the interface
+// does not expose (path choices, folder checks).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace zx::platform::posix {
+
+// --- posix_devices.cpp ------------------------------------------------------
+bool listDevices(std::vector<DeviceRecord>& out);
+unsigned osMajorVersion();
+// Windows setup class name for a 24-bit PCI class code.
+const char* setupClassName(std::uint32_t pciClass);
+
+// --- posix_files.cpp --------------------------------------------------------
+// The home folder: $HOME, else the password database; false when neither.
+bool homeFolder(std::string& out);
+// $XDG_CONFIG_HOME when set to an absolute path, else ~/.config.
+bool configFolder(std::string& out);
+// Creates path and its missing parents (mode 0700); true when path ends up
+// being a directory.
+bool createFolders(const std::string& path);
+bool documentsFolder(std::string& out);
+bool executableFolder(std::string& out);
+bool createFolder(const std::string& path);
+bool deleteFile(const std::string& path);
+bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out);
+std::unique_ptr<FileWriter> createPrivateFile(const std::string& path);
+std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
+                                std::uint32_t size);
+
+// --- posix_store.cpp --------------------------------------------------------
+// Path of the store's database file.
+bool storePath(std::string& out);
+// "\A\\B\" -> "A\B": no leading, trailing or doubled backslashes.
+std::string normaliseKeyPath(const std::string& keyPath);
+bool storeKeyExists(const std::string& keyPath);
+bool storeCreateKey(const std::string& keyPath);
+StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
+                       std::uint32_t* size);
+bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
+              std::uint32_t size);
+
+// --- posix_lock.cpp ---------------------------------------------------------
+// The per-user runtime folder that holds the lock files (not created here).
+std::string runtimeFolderPath();
+// Creates path when missing and checks that it is a real directory (not a
+// link) owned by this user, tightening its mode to 0700 when needed. Returns
+// an open descriptor of it, or -1 when it is unusable.
+int openPrivateFolder(const std::string& path);
+NamedLockResult createNamedLock(const char* name, NativeHandle& handle);
+void releaseNamedLock(NativeHandle handle);
+NativeHandle acquireStartupLock();
+void releaseStartupLock(NativeHandle handle);
+
+// --- posix_crypto.cpp -------------------------------------------------------
+std::unique_ptr<BlockCipher> rc4FromPassword(const char* password);
+
+// --- posix_dynload.cpp ------------------------------------------------------
+NativeHandle loadLibrary(const char* name);
+void* findSymbol(NativeHandle library, const char* name);
+void freeLibrary(NativeHandle library);
+
+}  // namespace zx::platform::posix

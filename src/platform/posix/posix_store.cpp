@@ -1,0 +1,343 @@
+// The per-user store that stands in for the registry under HKEY_CURRENT_USER:
+// one SQLite database, opened afresh for every operation so that no
+// connection ever crosses a fork.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "platform/posix/posix_platform.h"
+
+namespace zx::platform::posix {
+
+namespace {
+
+// Writers of other processes hold the database for a few milliseconds at most;
+// waiting this long only matters on a machine that has stalled.
+constexpr int kBusyTimeoutMs = 10000;
+constexpr int kSchemaVersion = 1;
+
+// Key paths and value names compare with NOCASE, which folds ASCII letters
+// only, as the registry does for the names the library uses. Values keep
+// their type and their bytes exactly as given.
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS store_key ("
+    "  id   INTEGER PRIMARY KEY,"
+    "  path TEXT NOT NULL UNIQUE COLLATE NOCASE);"
+    "CREATE TABLE IF NOT EXISTS store_value ("
+    "  key_id INTEGER NOT NULL REFERENCES store_key(id),"
+    "  name   TEXT NOT NULL COLLATE NOCASE,"
+    "  type   INTEGER NOT NULL,"
+    "  data   BLOB NOT NULL,"
+    "  PRIMARY KEY (key_id, name)) WITHOUT ROWID;";
+
+class Statement {
+public:
+    Statement(sqlite3* db, const char* sql) {
+        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+            stmt_ = nullptr;
+        }
+    }
+    ~Statement() { sqlite3_finalize(stmt_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    explicit operator bool() const { return stmt_ != nullptr; }
+    sqlite3_stmt* get() const { return stmt_; }
+
+    bool bind(int index, std::string_view text) {
+        return sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) ==
+               SQLITE_OK;
+    }
+    bool bind(int index, sqlite3_int64 value) { return sqlite3_bind_int64(stmt_, index, value) == SQLITE_OK; }
+    bool bindBlob(int index, const std::uint8_t* data, std::uint32_t size) {
+        // A null pointer would bind SQL NULL; an empty value is a zero-length blob.
+        if (size == 0) {
+            return sqlite3_bind_zeroblob(stmt_, index, 0) == SQLITE_OK;
+        }
+        return sqlite3_bind_blob(stmt_, index, data, static_cast<int>(size), SQLITE_TRANSIENT) == SQLITE_OK;
+    }
+    int step() { return sqlite3_step(stmt_); }
+
+private:
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+// A write transaction taken at its start (BEGIN IMMEDIATE), so that it waits
+// for other writers up front instead of failing half-way; rolled back unless
+// committed.
+class WriteTransaction {
+public:
+    explicit WriteTransaction(sqlite3* db) : db_(db), open_(exec(db, "BEGIN IMMEDIATE")) {}
+    ~WriteTransaction() {
+        if (open_) {
+            exec(db_, "ROLLBACK");
+        }
+    }
+    WriteTransaction(const WriteTransaction&) = delete;
+    WriteTransaction& operator=(const WriteTransaction&) = delete;
+
+    explicit operator bool() const { return open_; }
+    bool commit() {
+        if (!open_ || !exec(db_, "COMMIT")) {
+            return false;
+        }
+        open_ = false;
+        return true;
+    }
+
+private:
+    sqlite3* db_;
+    bool open_;
+};
+
+std::optional<sqlite3_int64> queryInt(sqlite3* db, const char* sql) {
+    Statement st(db, sql);
+    if (!st || st.step() != SQLITE_ROW) {
+        return std::nullopt;
+    }
+    return sqlite3_column_int64(st.get(), 0);
+}
+
+std::string journalMode(sqlite3* db, const char* pragma) {
+    Statement st(db, pragma);
+    if (!st || st.step() != SQLITE_ROW) {
+        return {};
+    }
+    const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+    return mode != nullptr ? mode : "";
+}
+
+// WAL lets readers and the one writer work at once. The mode is kept in the
+// file, so only the very first connections ever switch it; the switch needs
+// the database to itself and SQLite does not wait for that through the busy
+// handler, so two processes creating the store together retry here.
+bool ensureWal(sqlite3* db) {
+    constexpr int kPauseMs = 5;
+    for (int waitedMs = 0;; waitedMs += kPauseMs) {
+        if (journalMode(db, "PRAGMA journal_mode") == "wal" || journalMode(db, "PRAGMA journal_mode=WAL") == "wal") {
+            return true;
+        }
+        if (waitedMs >= kBusyTimeoutMs) {
+            return false;
+        }
+        sqlite3_sleep(kPauseMs);
+    }
+}
+
+bool ensureSchema(sqlite3* db) {
+    const auto version = queryInt(db, "PRAGMA user_version");
+    if (!version) {
+        return false;
+    }
+    if (*version >= kSchemaVersion) {
+        return true;
+    }
+    WriteTransaction tx(db);
+    if (!tx || !exec(db, kSchema)) {
+        return false;
+    }
+    const std::string setVersion = "PRAGMA user_version=" + std::to_string(kSchemaVersion);
+    return exec(db, setVersion.c_str()) && tx.commit();
+}
+
+class Connection {
+public:
+    Connection() {
+        std::string path;
+        if (!storePath(path)) {
+            return;
+        }
+        const std::size_t slash = path.rfind('/');
+        if (slash == std::string::npos || !createFolders(path.substr(0, slash))) {
+            return;
+        }
+        // Created (or tightened) here first so that the database, and the
+        // journal files that SQLite gives the same mode, are the user's alone.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            return;
+        }
+        ::fchmod(fd, 0600);
+        ::close(fd);
+        int flags = SQLITE_OPEN_READWRITE;
+#ifdef SQLITE_OPEN_NOFOLLOW
+        flags |= SQLITE_OPEN_NOFOLLOW;
+#endif
+        if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+            return;
+        }
+        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+        if (!ensureWal(db_) || !exec(db_, "PRAGMA synchronous=FULL") || !ensureSchema(db_)) {
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+        }
+    }
+    ~Connection() { sqlite3_close_v2(db_); }
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    explicit operator bool() const { return db_ != nullptr; }
+    sqlite3* get() const { return db_; }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// Creates the key and every key above it (as the registry does); its id, or
+// nullopt on failure. Runs inside the caller's transaction.
+std::optional<sqlite3_int64> ensureKey(sqlite3* db, const std::string& path) {
+    Statement insert(db, "INSERT OR IGNORE INTO store_key(path) VALUES (?1)");
+    if (!insert) {
+        return std::nullopt;
+    }
+    std::size_t end = 0;
+    do {
+        end = path.find('\\', end + 1);
+        sqlite3_reset(insert.get());
+        if (!insert.bind(1, std::string_view(path).substr(0, end)) || insert.step() != SQLITE_DONE) {
+            return std::nullopt;
+        }
+    } while (end != std::string::npos);
+
+    Statement select(db, "SELECT id FROM store_key WHERE path = ?1");
+    if (!select || !select.bind(1, path) || select.step() != SQLITE_ROW) {
+        return std::nullopt;
+    }
+    return sqlite3_column_int64(select.get(), 0);
+}
+
+}  // namespace
+
+bool storePath(std::string& out) {
+    std::string config;
+    if (!configFolder(config)) {
+        return false;
+    }
+    out = config + "/zxdisplaylib/registry.db";
+    return true;
+}
+
+std::string normaliseKeyPath(const std::string& keyPath) {
+    std::string out;
+    out.reserve(keyPath.size());
+    for (char c : keyPath) {
+        if (c == '\\' && (out.empty() || out.back() == '\\')) {
+            continue;
+        }
+        out += c;
+    }
+    if (!out.empty() && out.back() == '\\') {
+        out.pop_back();
+    }
+    return out;
+}
+
+bool storeKeyExists(const std::string& keyPath) {
+    const std::string path = normaliseKeyPath(keyPath);
+    if (path.empty()) {
+        return true;  // the root key always exists
+    }
+    Connection db;
+    if (!db) {
+        return false;
+    }
+    Statement st(db.get(), "SELECT 1 FROM store_key WHERE path = ?1");
+    return st && st.bind(1, path) && st.step() == SQLITE_ROW;
+}
+
+bool storeCreateKey(const std::string& keyPath) {
+    Connection db;
+    if (!db) {
+        return false;
+    }
+    WriteTransaction tx(db.get());
+    return tx && ensureKey(db.get(), normaliseKeyPath(keyPath)) && tx.commit();
+}
+
+StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
+                       std::uint32_t* size) {
+    if (data != nullptr && size == nullptr) {
+        return StoreResult::Failed;
+    }
+    const std::string path = normaliseKeyPath(keyPath);
+    Connection db;
+    if (!db) {
+        return StoreResult::Failed;
+    }
+    // One statement, so key and value are read from one snapshot.
+    Statement st(db.get(),
+                 "SELECT v.key_id, v.type, v.data FROM store_key k"
+                 " LEFT JOIN store_value v ON v.key_id = k.id AND v.name = ?2"
+                 " WHERE k.path = ?1");
+    if (!st || !st.bind(1, path) || !st.bind(2, std::string_view(name != nullptr ? name : ""))) {
+        return StoreResult::Failed;
+    }
+    const int rc = st.step();
+    if (rc == SQLITE_DONE) {
+        return path.empty() ? StoreResult::ValueNotFound : StoreResult::KeyNotFound;
+    }
+    if (rc != SQLITE_ROW) {
+        return StoreResult::Failed;
+    }
+    if (sqlite3_column_type(st.get(), 0) == SQLITE_NULL) {
+        return StoreResult::ValueNotFound;
+    }
+    const auto valueType = static_cast<std::uint32_t>(sqlite3_column_int64(st.get(), 1));
+    const void* blob = sqlite3_column_blob(st.get(), 2);
+    const auto needed = static_cast<std::uint32_t>(sqlite3_column_bytes(st.get(), 2));
+    if (type != nullptr) {
+        *type = valueType;
+    }
+    if (size == nullptr) {
+        return StoreResult::Ok;
+    }
+    if (data != nullptr) {
+        if (*size < needed) {
+            *size = needed;
+            return StoreResult::BufferTooSmall;
+        }
+        if (needed > 0) {
+            std::memcpy(data, blob, needed);
+        }
+    }
+    *size = needed;
+    return StoreResult::Ok;
+}
+
+bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
+              std::uint32_t size) {
+    if (data == nullptr && size != 0) {
+        return false;
+    }
+    Connection db;
+    if (!db) {
+        return false;
+    }
+    WriteTransaction tx(db.get());
+    if (!tx) {
+        return false;
+    }
+    const auto keyId = ensureKey(db.get(), normaliseKeyPath(keyPath));
+    if (!keyId) {
+        return false;
+    }
+    // An existing value keeps the spelling of its name.
+    Statement st(db.get(),
+                 "INSERT INTO store_value(key_id, name, type, data) VALUES (?1, ?2, ?3, ?4)"
+                 " ON CONFLICT(key_id, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+    return st && st.bind(1, *keyId) && st.bind(2, std::string_view(name != nullptr ? name : "")) &&
+           st.bind(3, static_cast<sqlite3_int64>(type)) && st.bindBlob(4, data, size) && st.step() == SQLITE_DONE &&
+           tx.commit();
+}
+
+}  // namespace zx::platform::posix
