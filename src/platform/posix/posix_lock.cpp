@@ -49,8 +49,6 @@ int flockRetrying(int fd, int operation) {
 }  // namespace
 
 std::string runtimeFolderPath() {
-    // Without a runtime folder from the session, a folder of our own in /tmp;
-    // the sticky bit there keeps other users from moving it away.
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime != nullptr && runtime[0] == '/') {
         std::string base = runtime;
@@ -59,6 +57,16 @@ std::string runtimeFolderPath() {
         }
         return base + "/zxdisplaylib";
     }
+    // Processes outside a login session (cron, sudo -u) often lack the
+    // variable; the session's folder, when the user has one, keeps them on the
+    // same lock as the user's other processes.
+    const std::string session = "/run/user/" + std::to_string(::geteuid());
+    struct stat st {};
+    if (::lstat(session.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()) {
+        return session + "/zxdisplaylib";
+    }
+    // Else a folder of our own in /tmp; the sticky bit there keeps other users
+    // from moving it away.
     return "/tmp/zxdisplaylib-" + std::to_string(::geteuid());
 }
 
