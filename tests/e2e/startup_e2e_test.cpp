@@ -48,9 +48,8 @@ TEST_F(StartUpE2E, AtiBesideNvidiaIsRefusedButBothAreListed) {
     EXPECT_EQ(r.of("ZXInitLib"), "5");
     EXPECT_EQ(r.of("ZXGetGpuCount"), "3 0");
     EXPECT_EQ(r.of("ZXGetTemperature"), "3 0");
-    EXPECT_EQ(r.of("ZXGetAdapterInfo"),
-              "0 2 1 2 0 1002_9460_0502_7A3C 10DE_0611_A102_7A3C " + std::string(r.of("ZXGetAdapterInfo"), 42, 19) +
-                  " 0 0 0 0 0 0 0 0 0");
+    // Entry 2 was never filled; location words are always handed out as 0.
+    EXPECT_EQ(r.of("ZXGetAdapterInfo"), "0 2 1 2 0 1002_9460_0502_7A3C 10DE_0611_A102_7A3C ___ 0 0 0 0 0 0 0 0 0");
 }
 
 TEST_F(StartUpE2E, OnlyTheFirstThreeAdaptersAreRecorded) {

@@ -1,0 +1,317 @@
+// The NVIDIA backend end to end: a deployed host application drives the real
+// shared library, which loads the simulated NVAPI by name; the simulator's
+// call log shows exactly what reached the driver.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/fake_sysfs.h"
+#include "support/host.h"
+#include "support/test_env.h"
+
+namespace {
+
+using zxtest::addPciDevice;
+using zxtest::HostDeployment;
+using zxtest::HostResult;
+using zxtest::nvidiaCard;
+
+const char* kSection = "[10DE_0611_A102_7A3C]\n";
+
+// Three levels of GPU (0), memory (4) and shader (7) clocks, current level 1.
+std::string threeLevels(unsigned bus) {
+    std::string s = "gpu bus=" + std::to_string(bus) + " levels=3 current=1\n";
+    const unsigned selectors[] = {0, 1, 2};
+    for (unsigned i = 0; i < 3; ++i) {
+        const std::string sel = std::to_string(selectors[i]);
+        s += "clock sel=" + sel + " domain=0 freq=" + std::to_string(300000 + 200000 * i) +
+             " default=" + std::to_string(300000 + 200000 * i) + " min=100000 max=1999999\n";
+        s += "clock sel=" + sel + " domain=4 freq=" + std::to_string(500000 + 300000 * i) +
+             " default=" + std::to_string(500000 + 300000 * i) + " min=200000 max=" + std::to_string(1500000 + i * 1000) +
+             "\n";
+        s += "clock sel=" + sel + " domain=7 freq=" + std::to_string(600000 + 400000 * i) +
+             " default=" + std::to_string(600000 + 400000 * i) + " min=200000 max=2500000\n";
+    }
+    return s;
+}
+
+class NvidiaE2E : public ::testing::Test {
+protected:
+    void SetUp() override { addPciDevice(nvidiaCard("0000:01:00.0")); }
+
+    // Runs the host after ZXInitLib on the given scenario and profile.
+    HostResult run(const std::string& scenario, std::vector<std::string> commands,
+                   const std::string& profile = "") {
+        const std::string scenarioPath = zxtest::testRoot() + "/scenario";
+        zxtest::writeFile(scenarioPath, scenario);
+        host.addCardData("NVVGA.DAT", std::string(kSection) + profile);
+        commands.insert(commands.begin(), "ZXInitLib");
+        return host.run(commands, {{"ZXSIM_NVAPI_SCENARIO", scenarioPath}, {"ZXSIM_NVAPI_LOG", logPath()}});
+    }
+
+    std::string logPath() const { return zxtest::testRoot() + "/nvapi.log"; }
+    std::vector<std::string> log() const {
+        std::vector<std::string> lines;
+        std::string all = zxtest::readFile(logPath());
+        std::size_t pos = 0;
+        while (pos < all.size()) {
+            const auto end = all.find('\n', pos);
+            lines.push_back(all.substr(pos, end - pos));
+            pos = end == std::string::npos ? all.size() : end + 1;
+        }
+        return lines;
+    }
+    // Log lines of one operation, in order.
+    std::vector<std::string> logOf(const std::string& op) const {
+        std::vector<std::string> out;
+        for (const auto& l : log()) {
+            if (l.rfind(op + " ", 0) == 0) out.push_back(l);
+        }
+        return out;
+    }
+    // Log lines after ZXInitLib's last one (the perf query of start-up).
+    std::vector<std::string> logAfterStartUp() const {
+        auto lines = log();
+        auto it = std::find_if(lines.begin(), lines.end(),
+                               [](const std::string& l) { return l.rfind("GetPerfClocks gpu=0 sel=0", 0) == 0; });
+        return it == lines.end() ? lines : std::vector<std::string>(it + 1, lines.end());
+    }
+
+    HostDeployment host;
+};
+
+TEST_F(NvidiaE2E, TwoIdenticalCardsStartWithTheLowerBusAsGpuZero) {
+    addPciDevice(nvidiaCard("0000:02:00.0"));
+    const auto r = run("gpu bus=3\nthermal temp=70\ngpu bus=1\nthermal temp=40\n",
+                       {"ZXGetGpuCount", "ZXGetTemperature", "0", "ZXGetTemperature", "1", "ZXGetVGAInfoDescription",
+                        "0"},
+                       "VGAInfoString0=Twin card\n");
+    EXPECT_EQ(r.of("ZXInitLib"), "0");
+    EXPECT_EQ(r.of("ZXGetGpuCount"), "0 2");
+    EXPECT_EQ(r.allOf("ZXGetTemperature"), (std::vector<std::string>{"0 40", "0 70"}));
+    // The card data file beside the host was decoded.
+    EXPECT_EQ(r.of("ZXGetVGAInfoDescription").substr(0, 15), "0 1 [Twin card]");
+}
+
+TEST_F(NvidiaE2E, EqualBusesKeepTheDriversOrder) {
+    addPciDevice(nvidiaCard("0000:02:00.0"));
+    const auto r = run("gpu bus=2\nthermal temp=70\ngpu bus=2\nthermal temp=40\n", {"ZXGetTemperature", "0"});
+    EXPECT_EQ(r.of("ZXGetTemperature"), "0 70");
+}
+
+TEST_F(NvidiaE2E, StartUpTalksToTheDriverInTheDocumentedOrder) {
+    addPciDevice(nvidiaCard("0000:02:00.0"));
+    const auto r = run("gpu bus=3 levels=3\nclock sel=0 domain=0 freq=1\ngpu bus=1\n", {"ZXInitLib"});
+    EXPECT_EQ(r.allOf("ZXInitLib"), (std::vector<std::string>{"0", "0"}));
+    std::vector<std::string> calls;
+    for (const auto& l : log()) {
+        if (l.rfind("QueryInterface", 0) != 0) calls.push_back(l);
+    }
+    // The second start-up enumerates again but binds nothing again.
+    const std::vector<std::string> once = {
+        "EnumPhysicalGPUs -> 0 count=2", "GetBusId gpu=0 -> 0 bus=3", "GetBusId gpu=1 -> 0 bus=1",
+        "I2CRead gpu=1 addr=0x3E reg=0x20 -> -1", "GetPerfClocks gpu=1 sel=0 -> 0"};
+    std::vector<std::string> expected = {"Initialize -> 0"};
+    expected.insert(expected.end(), once.begin(), once.end());
+    expected.insert(expected.end(), once.begin(), once.end());
+    EXPECT_EQ(calls, expected);
+    EXPECT_EQ(logOf("QueryInterface").size(), 11u);
+}
+
+TEST_F(NvidiaE2E, NoNvapiLibraryMeansNoStartAndNoDriverCall) {
+    for (const char* system : {"/usr/lib/x86_64-linux-gnu/libnvidia-api.so.1", "/usr/lib64/libnvidia-api.so.1",
+                               "/usr/lib/libnvidia-api.so.1"}) {
+        if (zxtest::fileExists(system)) GTEST_SKIP() << "a real NVAPI library is installed: " << system;
+    }
+    const std::string empty = zxtest::testRoot() + "/nolibs";
+    zxtest::makeDirs(empty);
+    const auto r = host.run({"ZXInitLib", "ZXGetGpuCount"},
+                            {{"LD_LIBRARY_PATH", empty}, {"ZXSIM_NVAPI_LOG", logPath()}});
+    EXPECT_EQ(r.of("ZXInitLib"), "1");
+    EXPECT_EQ(r.of("ZXGetGpuCount"), "3 0");
+    EXPECT_FALSE(zxtest::fileExists(logPath()));
+}
+
+TEST_F(NvidiaE2E, AFailingInitialiseOrEnumerationFailsStartUp) {
+    EXPECT_EQ(run("init status=-1\ngpu bus=1\n", {}).of("ZXInitLib"), "1");
+    EXPECT_EQ(run("fault op=EnumPhysicalGPUs status=-1\ngpu bus=1\n", {}).of("ZXInitLib"), "1");
+    EXPECT_EQ(run("", {"ZXGetGpuCount"}).of("ZXInitLib"), "1");  // no GPU at all
+    EXPECT_EQ(run("fault op=GetPerfClocks status=-1\ngpu bus=1\n", {}).of("ZXInitLib"), "1");
+}
+
+TEST_F(NvidiaE2E, AnOperationTheDriverDoesNotOfferFails) {
+    const auto r = run("missing op=GetThermalSettings\ngpu bus=1\nthermal temp=50\n", {"ZXGetTemperature", "0"});
+    EXPECT_EQ(r.of("ZXInitLib"), "0");
+    EXPECT_EQ(r.of("ZXGetTemperature"), "1 0");
+    EXPECT_TRUE(logOf("GetThermalSettings").empty());
+}
+
+TEST_F(NvidiaE2E, ControlModeFollowsTheProfile) {
+    const std::string gpu = "gpu bus=1\n";
+    EXPECT_EQ(run(gpu, {"ZXGetControlMode"}).of("ZXGetControlMode"), "0 26");  // 0x1A
+    EXPECT_EQ(run(gpu, {"ZXGetControlMode"}, "GPUVoltageStep=25\n").of("ZXGetControlMode"), "0 27");  // 0x1B
+    EXPECT_EQ(run(gpu, {"ZXGetControlMode"},
+                  "GPUVoltageStep=1\nMemoryVoltageStep=1\nPWMClockStep=1\nCanSet2DAs3DClock=1\nDACSupported=1\n")
+                  .of("ZXGetControlMode"),
+              "0 4159");  // 0x103F: never the DAC bit
+}
+
+TEST_F(NvidiaE2E, DescriptionsEndAtTheFirstGapAndLongOnesAreCut) {
+    const auto r = run("gpu bus=1\n", {"ZXGetVGAInfoDescription", "0"},
+                       "VGAInfoString0=First\nVGAInfoString1=" + std::string(60, 'x') +
+                           "\nVGAInfoString3=Fourth\n");
+    EXPECT_EQ(r.of("ZXGetVGAInfoDescription"), "0 2 [First] [" + std::string(39, 'x') + "] [] [] [] [] [] [] [] []");
+}
+
+TEST_F(NvidiaE2E, CurrentPerformanceLevelAndGpuIndexBounds) {
+    const auto r = run(threeLevels(1), {"ZXGetCurrentPerformanceLevel", "0", "ZXGetCurrentPerformanceLevel", "1"});
+    EXPECT_EQ(r.allOf("ZXGetCurrentPerformanceLevel"), (std::vector<std::string>{"0 1", "1 0"}));
+    // The index beyond the one GPU reached no driver call.
+    EXPECT_EQ(logOf("GetPerfClocks").size(), 2u);
+}
+
+TEST_F(NvidiaE2E, LevelClocksAreReadPerLevelAndTruncatedToMegahertz) {
+    const auto r = run(threeLevels(1) + "clock sel=4 domain=0 freq=1\n",
+                       {"ZXGetPerformanceLevelGPUClocks", "0", "ZXGetPerformanceDefaultMemoryClocks", "0",
+                        "ZXGetGPUClockInfoEx", "0", "2", "ZXGetMemoryClockInfoEx", "0", "2"});
+    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 500 700 0");
+    EXPECT_EQ(r.of("ZXGetPerformanceDefaultMemoryClocks"), "0 3 500 800 1100 0");
+    // 1,999,999 kHz is 1999 MHz; the step is always 1.
+    EXPECT_EQ(r.of("ZXGetGPUClockInfoEx"), "0 1999 100 1");
+    EXPECT_EQ(r.of("ZXGetMemoryClockInfoEx"), "0 1502 200 1");
+}
+
+TEST_F(NvidiaE2E, ClockInfoIsTakenAtTheCurrentLevel) {
+    const auto r = run(threeLevels(1), {"ZXGetMemoryClockInfo", "0"});
+    EXPECT_EQ(r.of("ZXGetMemoryClockInfo"), "0 1501 200 1");
+    EXPECT_EQ(logAfterStartUp(),
+              (std::vector<std::string>{"GetPerfClocks gpu=0 sel=0 -> 0", "GetPerfClocks gpu=0 sel=1 -> 0"}));
+}
+
+TEST_F(NvidiaE2E, SettingTheGpuClockAppliesTheGpuEntryAlone) {
+    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelGPUClock", "0", "1", "700",
+                                        "ZXGetPerformanceLevelGPUClocks", "0"});
+    EXPECT_EQ(r.of("ZXSetPerformanceLevelGPUClock"), "0");
+    EXPECT_EQ(logOf("SetPerfClocks"), (std::vector<std::string>{"SetPerfClocks gpu=0 sel=1 flagged=[0:700000] -> 0"}));
+    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 700 700 0");
+}
+
+TEST_F(NvidiaE2E, SettingTheMemoryClockReappliesTheGpuClockOfTheLevel) {
+    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelMemoryClock", "0", "2", "1000"});
+    EXPECT_EQ(r.of("ZXSetPerformanceLevelMemoryClock"), "0");
+    EXPECT_EQ(logOf("SetPerfClocks"),
+              (std::vector<std::string>{"SetPerfClocks gpu=0 sel=2 flagged=[0:700000,4:1000000] -> 0"}));
+}
+
+TEST_F(NvidiaE2E, SettingTheShaderClockReappliesGpuAndMemoryClocks) {
+    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelShaderClock", "0", "0", "900"});
+    EXPECT_EQ(r.of("ZXSetPerformanceLevelShaderClock"), "0");
+    EXPECT_EQ(logOf("SetPerfClocks"),
+              (std::vector<std::string>{"SetPerfClocks gpu=0 sel=0 flagged=[0:300000,4:500000,7:900000] -> 0"}));
+}
+
+TEST_F(NvidiaE2E, WithoutAShaderEntryEveryShaderOperationIsUnsupported) {
+    const auto r = run("gpu bus=1 levels=2\nclock sel=0 domain=0 freq=300000\nclock sel=1 domain=0 freq=400000\n",
+                       {"ZXGetPerformanceLevelShaderClocks", "0", "ZXGetShaderClockInfo", "0",
+                        "ZXSetPerformanceLevelShaderClock", "0", "0", "500", "ZXSetShaderClockDefault", "0",
+                        "ZXSetPerformanceLevelMemoryClock", "0", "0", "500"});
+    EXPECT_EQ(r.of("ZXGetPerformanceLevelShaderClocks"), "2 2 0 0 0 0");
+    EXPECT_EQ(r.of("ZXGetShaderClockInfo"), "2 0 0 0");
+    EXPECT_EQ(r.of("ZXSetPerformanceLevelShaderClock"), "2");
+    EXPECT_EQ(r.of("ZXSetShaderClockDefault"), "2");
+    EXPECT_EQ(r.of("ZXSetPerformanceLevelMemoryClock"), "2");
+    EXPECT_TRUE(logOf("SetPerfClocks").empty());
+}
+
+TEST_F(NvidiaE2E, NoLevelsMeansNoClocksAndNoDriverCall) {
+    const auto r = run("gpu bus=1 levels=0\n", {"ZXGetPerformanceLevelGPUClocks", "0",
+                                                "ZXGetPerformanceDefaultGPUClocks", "0", "ZXSetGPUClockDefault", "0"});
+    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 0 0 0 0 0");
+    EXPECT_EQ(r.of("ZXGetPerformanceDefaultGPUClocks"), "0 0 0 0 0 0");
+    EXPECT_EQ(r.of("ZXSetGPUClockDefault"), "0");
+    EXPECT_TRUE(logAfterStartUp().empty());
+}
+
+TEST_F(NvidiaE2E, RestoringDefaultsStopsAtTheFirstFailingLevel) {
+    std::string scenario = threeLevels(1);
+    // Level 1 was changed earlier; restoring fails on level 1's set.
+    scenario += "fault op=SetPerfClocks status=-1 after=1\n";
+    const auto r = run(scenario, {"ZXSetGPUClockDefault", "0"});
+    EXPECT_EQ(r.of("ZXSetGPUClockDefault"), "1");
+    EXPECT_EQ(logOf("SetPerfClocks"), (std::vector<std::string>{"SetPerfClocks gpu=0 sel=0 flagged=[0:300000] -> 0",
+                                                                "SetPerfClocks gpu=0 sel=1 flagged=[0:500000] -> -1"}));
+}
+
+TEST_F(NvidiaE2E, RestoringDefaultsBringsEveryLevelBack) {
+    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelMemoryClock", "0", "0", "900",
+                                        "ZXSetPerformanceLevelMemoryClock", "0", "2", "1200", "ZXSetMemoryClockDefault",
+                                        "0", "ZXGetPerformanceLevelMemoryClocks", "0"});
+    EXPECT_EQ(r.of("ZXSetMemoryClockDefault"), "0");
+    EXPECT_EQ(r.of("ZXGetPerformanceLevelMemoryClocks"), "0 3 500 800 1100 0");
+}
+
+TEST_F(NvidiaE2E, LevelsBeyondTheFourSelectorsAreUnsupported) {
+    const auto r = run(threeLevels(1), {"ZXGetGPUClockInfoEx", "0", "4", "ZXSetPerformanceLevelGPUClock", "0", "4",
+                                        "500"});
+    EXPECT_EQ(r.of("ZXGetGPUClockInfoEx"), "2 0 0 0");
+    EXPECT_EQ(r.of("ZXSetPerformanceLevelGPUClock"), "2");
+    EXPECT_TRUE(logAfterStartUp().empty());
+}
+
+TEST_F(NvidiaE2E, TheDriverRefusingAClockIsAFailure) {
+    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelGPUClock", "0", "0", "5000",
+                                        "ZXGetPerformanceLevelGPUClocks", "0"});
+    EXPECT_EQ(r.of("ZXSetPerformanceLevelGPUClock"), "1");
+    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 500 700 0");
+}
+
+const char* kFans = "gpu bus=1\ncooler type=1 target=2 level=20\ncooler type=1 target=7 min=30 max=100 level=40\n";
+
+TEST_F(NvidiaE2E, TheGpuFanIsTheFirstFanRowCoolingTheGpu) {
+    const auto r = run(kFans, {"ZXGetFanSpeedInfo", "0", "5", "0", "ZXGetFanSpeed", "0", "5", "0", "ZXSetFanSpeed",
+                               "0", "5", "60", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeedDefault", "0", "0",
+                               "0", "ZXGetFanSpeed", "0", "0", "0"});
+    EXPECT_EQ(r.of("ZXGetFanSpeedInfo"), "0 100 30 1");
+    EXPECT_EQ(r.allOf("ZXGetFanSpeed"), (std::vector<std::string>{"0 40", "0 60", "0 40"}));
+    EXPECT_EQ(r.of("ZXSetFanSpeed"), "0");
+    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "0");
+    EXPECT_EQ(logOf("SetCoolerLevels"),
+              (std::vector<std::string>{"SetCoolerLevels gpu=0 index=1 rows=[0/0,60/1,0/0] -> 0"}));
+    EXPECT_EQ(logOf("RestoreCoolerSettings"),
+              (std::vector<std::string>{"RestoreCoolerSettings gpu=0 indices=[1] -> 0"}));
+}
+
+TEST_F(NvidiaE2E, WithoutAGpuFanEveryFanOperationFails) {
+    const auto r = run("gpu bus=1\ncooler type=2 target=1\n",
+                       {"ZXGetFanSpeedInfo", "0", "0", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeed", "0", "0",
+                        "50", "0", "ZXSetFanSpeedDefault", "0", "0", "0"});
+    EXPECT_EQ(r.of("ZXGetFanSpeedInfo"), "1 0 0 0");
+    EXPECT_EQ(r.of("ZXGetFanSpeed"), "1 0");
+    EXPECT_EQ(r.of("ZXSetFanSpeed"), "1");
+    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "1");
+    EXPECT_TRUE(logOf("SetCoolerLevels").empty());
+}
+
+TEST_F(NvidiaE2E, FanFailuresOfTheDriverAreReported) {
+    const auto r = run(std::string(kFans) + "fault op=SetCoolerLevels status=-5\n"
+                                            "fault op=RestoreCoolerSettings status=-5\n",
+                       {"ZXSetFanSpeed", "0", "0", "60", "0", "ZXSetFanSpeedDefault", "0", "0", "0"});
+    EXPECT_EQ(r.of("ZXSetFanSpeed"), "1");
+    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "1");
+}
+
+TEST_F(NvidiaE2E, TemperatureUsageAndDac) {
+    const auto ok = run("gpu bus=1\nthermal temp=63\n", {"ZXGetTemperature", "0", "ZXGetUsage", "0",
+                                                         "ZXGetDACLevel", "0", "ZXSetDACLevel", "0", "1"});
+    EXPECT_EQ(ok.of("ZXGetTemperature"), "0 63");
+    EXPECT_EQ(ok.of("ZXGetUsage"), "1 0");
+    EXPECT_EQ(ok.of("ZXGetDACLevel"), "2 0");
+    EXPECT_EQ(ok.of("ZXSetDACLevel"), "2");
+    const auto failing = run("gpu bus=1\nthermal temp=63\nfault op=GetThermalSettings status=-1\n",
+                             {"ZXGetTemperature", "0"});
+    EXPECT_EQ(failing.of("ZXGetTemperature"), "1 0");
+}
+
+}  // namespace
