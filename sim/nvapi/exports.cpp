@@ -149,8 +149,8 @@ ZXSIM_NVAPI_EXPORT long long zxsim_nvapi_clock_khz(unsigned gpu, unsigned select
 ZXSIM_NVAPI_EXPORT int zxsim_nvapi_cooler_level(unsigned gpu, unsigned row) {
     return guarded(
         [&] {
-            std::optional<std::uint32_t> level = sim().coolerLevel(gpu, row);
-            return level ? static_cast<int>(*level) : -1;
+            std::optional<nv::NvCoolerRow> cooler = sim().coolerRow(gpu, row);
+            return cooler ? static_cast<int>(cooler->currentLevel) : -1;
         },
         -1);
 }
@@ -158,8 +158,8 @@ ZXSIM_NVAPI_EXPORT int zxsim_nvapi_cooler_level(unsigned gpu, unsigned row) {
 ZXSIM_NVAPI_EXPORT int zxsim_nvapi_cooler_policy(unsigned gpu, unsigned row) {
     return guarded(
         [&] {
-            std::optional<std::uint32_t> policy = sim().coolerPolicy(gpu, row);
-            return policy ? static_cast<int>(*policy) : -1;
+            std::optional<nv::NvCoolerRow> cooler = sim().coolerRow(gpu, row);
+            return cooler ? static_cast<int>(cooler->currentPolicy) : -1;
         },
         -1);
 }

@@ -55,16 +55,32 @@ public:
 
     void arg(const std::string& text) { line_ += text; }
 
+    // A record pointer and its version word: the status they call for, with
+    // what is wrong added to the line. Nothing past the version word is read.
+    template <typename Record>
+    NvStatus checkRecord(const Record* rec, std::uint32_t version) {
+        if (rec == nullptr) {
+            arg(" rec=null");
+            return kInvalidArgument;
+        }
+        if (rec->version != version) {
+            arg(versionText(rec->version));
+            return kVersionMismatch;
+        }
+        return kOk;
+    }
+
     // The status that ends the call before the operation proper: not
-    // initialised, not a GPU of the scenario, or an injected fault.
-    std::optional<NvStatus> gate() {
+    // initialised, not a GPU of the scenario, an injected fault, or else the
+    // failed argument check.
+    std::optional<NvStatus> refuse(NvStatus check = kOk) {
         if (op_ != Op::Initialize && !sim_.initialised_) {
             return kNotInitialised;
         }
         if (opInfo(op_).takesGpu && !gpu_) {
             return kInvalidHandle;
         }
-        std::optional<NvStatus> injected;
+        std::optional<NvStatus> answer;
         for (Fault& f : sim_.state_.faults) {
             if (f.op != op_ || (f.gpu && f.gpu != gpu_)) {
                 continue;
@@ -73,11 +89,14 @@ public:
                 ++f.calls;
             }
             bool active = f.calls > f.after && (f.times == 0 || f.calls - f.after <= f.times);
-            if (active && !injected) {
-                injected = f.status;
+            if (active && !answer) {
+                answer = f.status;
             }
         }
-        return injected;
+        if (!answer && check != kOk) {
+            answer = check;
+        }
+        return answer;
     }
 
     Gpu& gpu() { return sim_.state_.gpus[*gpu_]; }
@@ -195,7 +214,7 @@ std::optional<Op> Simulator::queryInterface(std::uint32_t id) {
 NvStatus Simulator::initialize() {
     std::lock_guard<std::mutex> lock(mutex_);
     Call call(*this, Op::Initialize);
-    if (auto status = call.gate()) {
+    if (auto status = call.refuse()) {
         return call.done(*status);
     }
     if (broken_) {
@@ -214,11 +233,8 @@ NvStatus Simulator::enumPhysicalGpus(nv::NvGpuHandle* handles, std::uint32_t* co
     if (count == nullptr) {
         call.arg(" count=null");
     }
-    if (auto status = call.gate()) {
+    if (auto status = call.refuse(handles == nullptr || count == nullptr ? kInvalidArgument : kOk)) {
         return call.done(*status);
-    }
-    if (handles == nullptr || count == nullptr) {
-        return call.done(kInvalidArgument);
     }
     std::size_t n = state_.gpus.size();
     for (std::size_t i = 0; i < n; ++i) {
@@ -234,11 +250,8 @@ NvStatus Simulator::getBusId(nv::NvGpuHandle gpu, std::uint32_t* bus) {
     if (bus == nullptr) {
         call.arg(" bus=null");
     }
-    if (auto status = call.gate()) {
+    if (auto status = call.refuse(bus == nullptr ? kInvalidArgument : kOk)) {
         return call.done(*status);
-    }
-    if (bus == nullptr) {
-        return call.done(kInvalidArgument);
     }
     *bus = call.gpu().bus;
     return call.done(kOk, fmt(" bus=%u", *bus));
@@ -248,19 +261,9 @@ NvStatus Simulator::getPerfClocks(nv::NvGpuHandle gpu, std::uint32_t selector, n
     std::lock_guard<std::mutex> lock(mutex_);
     Call call(*this, Op::GetPerfClocks, gpu);
     call.arg(fmt(" sel=%u", selector));
-    NvStatus check = kOk;
-    if (rec == nullptr) {
-        call.arg(" rec=null");
-        check = kInvalidArgument;
-    } else if (rec->version != nv::kPerfClocksVersion) {
-        call.arg(versionText(rec->version));
-        check = kVersionMismatch;
-    }
-    if (auto status = call.gate()) {
+    NvStatus check = call.checkRecord(rec, nv::kPerfClocksVersion);
+    if (auto status = call.refuse(check)) {
         return call.done(*status);
-    }
-    if (check != kOk) {
-        return call.done(check);
     }
     const Gpu& g = call.gpu();
     rec->levelCount = g.levelCount;
@@ -278,17 +281,11 @@ NvStatus Simulator::setPerfClocks(nv::NvGpuHandle gpu, std::uint32_t selector, n
     std::lock_guard<std::mutex> lock(mutex_);
     Call call(*this, Op::SetPerfClocks, gpu);
     call.arg(fmt(" sel=%u", selector));
-    NvStatus check = kOk;
-    if (rec == nullptr) {
-        call.arg(" rec=null");
-        check = kInvalidArgument;
-    } else if (rec->version != nv::kPerfClocksVersion) {
-        call.arg(versionText(rec->version));
-        check = kVersionMismatch;
-    } else if (rec->entryCount > nv::kMaxClockEntries) {
+    NvStatus check = call.checkRecord(rec, nv::kPerfClocksVersion);
+    if (check == kOk && rec->entryCount > nv::kMaxClockEntries) {
         call.arg(fmt(" entries=%u", rec->entryCount));
         check = kInvalidArgument;
-    } else {
+    } else if (check == kOk) {
         std::string flagged;
         for (std::uint32_t k = 0; k < rec->entryCount; ++k) {
             const nv::NvClockEntry& e = rec->entries[k];
@@ -298,11 +295,8 @@ NvStatus Simulator::setPerfClocks(nv::NvGpuHandle gpu, std::uint32_t selector, n
         }
         call.arg(" flagged=[" + flagged + "]");
     }
-    if (auto status = call.gate()) {
+    if (auto status = call.refuse(check)) {
         return call.done(*status);
-    }
-    if (check != kOk) {
-        return call.done(check);
     }
     auto it = call.gpu().clocks.find(selector);
     // Every flagged entry must name a domain the level has, at a frequency in
@@ -337,19 +331,9 @@ NvStatus Simulator::getThermalSettings(nv::NvGpuHandle gpu, std::uint32_t sensor
     std::lock_guard<std::mutex> lock(mutex_);
     Call call(*this, Op::GetThermalSettings, gpu);
     call.arg(fmt(" sensor=%u", sensor));
-    NvStatus check = kOk;
-    if (rec == nullptr) {
-        call.arg(" rec=null");
-        check = kInvalidArgument;
-    } else if (rec->version != nv::kThermalVersion) {
-        call.arg(versionText(rec->version));
-        check = kVersionMismatch;
-    }
-    if (auto status = call.gate()) {
+    NvStatus check = call.checkRecord(rec, nv::kThermalVersion);
+    if (auto status = call.refuse(check)) {
         return call.done(*status);
-    }
-    if (check != kOk) {
-        return call.done(check);
     }
     const Gpu& g = call.gpu();
     if (sensor >= g.sensors.size()) {
@@ -364,19 +348,9 @@ NvStatus Simulator::getCoolerSettings(nv::NvGpuHandle gpu, std::uint32_t selecto
     std::lock_guard<std::mutex> lock(mutex_);
     Call call(*this, Op::GetCoolerSettings, gpu);
     call.arg(fmt(" sel=%u", selector));
-    NvStatus check = kOk;
-    if (rec == nullptr) {
-        call.arg(" rec=null");
-        check = kInvalidArgument;
-    } else if (rec->version != nv::kCoolerVersion) {
-        call.arg(versionText(rec->version));
-        check = kVersionMismatch;
-    }
-    if (auto status = call.gate()) {
+    NvStatus check = call.checkRecord(rec, nv::kCoolerVersion);
+    if (auto status = call.refuse(check)) {
         return call.done(*status);
-    }
-    if (check != kOk) {
-        return call.done(check);
     }
     const std::vector<Cooler>& coolers = call.gpu().coolers;
     if (selector == nv::kCoolerSelectorAll) {
@@ -397,25 +371,16 @@ NvStatus Simulator::setCoolerLevels(nv::NvGpuHandle gpu, std::uint32_t index, nv
     std::lock_guard<std::mutex> lock(mutex_);
     Call call(*this, Op::SetCoolerLevels, gpu);
     call.arg(fmt(" index=%u", index));
-    NvStatus check = kOk;
-    if (rec == nullptr) {
-        call.arg(" rec=null");
-        check = kInvalidArgument;
-    } else if (rec->version != nv::kCoolerLevelsVersion) {
-        call.arg(versionText(rec->version));
-        check = kVersionMismatch;
-    } else {
+    NvStatus check = call.checkRecord(rec, nv::kCoolerLevelsVersion);
+    if (check == kOk) {
         std::string rows;
         for (const auto& row : rec->coolers) {
             rows += fmt("%s%u/%u", rows.empty() ? "" : ",", row.level, row.policy);
         }
         call.arg(" rows=[" + rows + "]");
     }
-    if (auto status = call.gate()) {
+    if (auto status = call.refuse(check)) {
         return call.done(*status);
-    }
-    if (check != kOk) {
-        return call.done(check);
     }
     std::vector<Cooler>& coolers = call.gpu().coolers;
     if (index >= coolers.size()) {
@@ -448,11 +413,8 @@ NvStatus Simulator::restoreCoolerSettings(nv::NvGpuHandle gpu, std::uint32_t* in
         }
         call.arg(" indices=[" + list + "]");
     }
-    if (auto status = call.gate()) {
+    if (auto status = call.refuse(check)) {
         return call.done(*status);
-    }
-    if (check != kOk) {
-        return call.done(check);
     }
     std::vector<Cooler>& coolers = call.gpu().coolers;
     for (std::uint32_t k = 0; k < count; ++k) {
@@ -528,11 +490,8 @@ NvStatus Simulator::transfer(Call& call, nv::NvI2cTransfer* t, std::uint32_t* on
             check = kInvalidArgument;
         }
     }
-    if (auto status = call.gate()) {
+    if (auto status = call.refuse(check)) {
         return call.done(*status);
-    }
-    if (check != kOk) {
-        return call.done(check);
     }
     // Display DDC ports have nothing on them here.
     I2cDevice* device = t->isDdcPort != 0 ? nullptr : call.gpu().i2c.device(t->deviceAddress);
@@ -634,24 +593,14 @@ std::optional<std::uint32_t> Simulator::clockKHz(unsigned gpu, std::uint32_t sel
     return std::nullopt;
 }
 
-std::optional<std::uint32_t> Simulator::coolerLevel(unsigned gpu, unsigned row) {
+std::optional<nv::NvCoolerRow> Simulator::coolerRow(unsigned gpu, unsigned row) {
     std::lock_guard<std::mutex> lock(mutex_);
     startLocked();
     const Gpu* g = gpuAt(gpu);
     if (g == nullptr || row >= g->coolers.size()) {
         return std::nullopt;
     }
-    return g->coolers[row].row.currentLevel;
-}
-
-std::optional<std::uint32_t> Simulator::coolerPolicy(unsigned gpu, unsigned row) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    const Gpu* g = gpuAt(gpu);
-    if (g == nullptr || row >= g->coolers.size()) {
-        return std::nullopt;
-    }
-    return g->coolers[row].row.currentPolicy;
+    return g->coolers[row].row;
 }
 
 std::optional<std::uint8_t> Simulator::i2cPeek(unsigned gpu, unsigned address, unsigned reg) {

@@ -47,8 +47,7 @@ public:
     bool initialised();
     std::size_t gpuCount();
     std::optional<std::uint32_t> clockKHz(unsigned gpu, std::uint32_t selector, std::uint32_t domain);
-    std::optional<std::uint32_t> coolerLevel(unsigned gpu, unsigned row);
-    std::optional<std::uint32_t> coolerPolicy(unsigned gpu, unsigned row);
+    std::optional<nv::NvCoolerRow> coolerRow(unsigned gpu, unsigned row);
     std::optional<std::uint8_t> i2cPeek(unsigned gpu, unsigned address, unsigned reg);
     bool i2cPoke(unsigned gpu, unsigned address, unsigned reg, unsigned value);
 
