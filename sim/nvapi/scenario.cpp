@@ -1,0 +1,407 @@
+#include "scenario.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+namespace zxsim {
+
+namespace nv = zx::nv;
+
+namespace {
+
+const OpInfo kOps[kOpCount] = {
+    {Op::Initialize, "Initialize", nv::NvapiId::Initialize, false},
+    {Op::EnumPhysicalGpus, "EnumPhysicalGPUs", nv::NvapiId::EnumPhysicalGpus, false},
+    {Op::GetBusId, "GetBusId", nv::NvapiId::GetBusId, true},
+    {Op::GetPerfClocks, "GetPerfClocks", nv::NvapiId::GetPerfClocks, true},
+    {Op::SetPerfClocks, "SetPerfClocks", nv::NvapiId::SetPerfClocks, true},
+    {Op::GetThermalSettings, "GetThermalSettings", nv::NvapiId::GetThermalSettings, true},
+    {Op::GetCoolerSettings, "GetCoolerSettings", nv::NvapiId::GetCoolerSettings, true},
+    {Op::SetCoolerLevels, "SetCoolerLevels", nv::NvapiId::SetCoolerLevels, true},
+    {Op::RestoreCoolerSettings, "RestoreCoolerSettings", nv::NvapiId::RestoreCoolerSettings, true},
+    {Op::I2cRead, "I2CRead", nv::NvapiId::I2cRead, true},
+    {Op::I2cWrite, "I2CWrite", nv::NvapiId::I2cWrite, true},
+};
+
+// A bad line: caught per line and turned into a ParseError.
+struct LineError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+std::optional<std::int64_t> parseNumber(const std::string& text, bool allowNegative) {
+    std::size_t pos = 0;
+    bool negative = false;
+    if (allowNegative && pos < text.size() && text[pos] == '-') {
+        negative = true;
+        ++pos;
+    }
+    int base = 10;
+    if (text.size() - pos > 2 && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
+        base = 16;
+        pos += 2;
+    }
+    if (pos >= text.size()) {
+        return std::nullopt;
+    }
+    std::int64_t value = 0;
+    for (; pos < text.size(); ++pos) {
+        char c = text[pos];
+        int digit;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (base == 16 && c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (base == 16 && c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else {
+            return std::nullopt;
+        }
+        value = value * base + digit;
+        if (value > 0xFFFFFFFFll) {
+            return std::nullopt;
+        }
+    }
+    return negative ? -value : value;
+}
+
+// The key=value fields of one line. Every key must be used by the directive;
+// what is left over is reported as unknown.
+class Fields {
+public:
+    Fields(std::string directive, const std::vector<std::string>& tokens) : directive_(std::move(directive)) {
+        for (const std::string& token : tokens) {
+            std::size_t eq = token.find('=');
+            if (eq == std::string::npos || eq == 0 || eq + 1 == token.size()) {
+                throw LineError("expected key=value, got '" + token + "'");
+            }
+            std::string key = token.substr(0, eq);
+            if (!values_.emplace(key, token.substr(eq + 1)).second) {
+                throw LineError("key '" + key + "' given twice");
+            }
+        }
+    }
+
+    bool has(const std::string& key) const { return values_.count(key) != 0; }
+
+    std::string text(const std::string& key) {
+        allowed_.push_back(key);
+        auto it = values_.find(key);
+        if (it == values_.end()) {
+            throw LineError(directive_ + " needs " + key + "=");
+        }
+        used_.push_back(key);
+        return it->second;
+    }
+    std::optional<std::string> optionalText(const std::string& key) {
+        if (!has(key)) {
+            allowed_.push_back(key);
+            return std::nullopt;
+        }
+        return text(key);
+    }
+
+    std::uint32_t u32(const std::string& key, std::uint32_t max = 0xFFFFFFFFu) {
+        std::string value = text(key);
+        std::optional<std::int64_t> n = parseNumber(value, false);
+        if (!n || *n > static_cast<std::int64_t>(max)) {
+            std::ostringstream s;
+            s << key << "=" << value << " is not a number from 0 to " << max;
+            throw LineError(s.str());
+        }
+        return static_cast<std::uint32_t>(*n);
+    }
+    std::optional<std::uint32_t> optionalU32(const std::string& key, std::uint32_t max = 0xFFFFFFFFu) {
+        if (!has(key)) {
+            allowed_.push_back(key);
+            return std::nullopt;
+        }
+        return u32(key, max);
+    }
+    std::uint32_t u32Or(const std::string& key, std::uint32_t fallback, std::uint32_t max = 0xFFFFFFFFu) {
+        return optionalU32(key, max).value_or(fallback);
+    }
+
+    NvStatus status(const std::string& key) {
+        std::string value = text(key);
+        std::optional<std::int64_t> n = parseNumber(value, true);
+        if (!n || *n < std::numeric_limits<NvStatus>::min() || *n > std::numeric_limits<NvStatus>::max()) {
+            throw LineError(key + "=" + value + " is not a 32-bit signed number");
+        }
+        return static_cast<NvStatus>(*n);
+    }
+
+    // Call after all keys of the directive have been asked for.
+    void finish() const {
+        for (const auto& [key, value] : values_) {
+            bool known = false;
+            for (const std::string& u : used_) {
+                known = known || u == key;
+            }
+            if (!known) {
+                std::string list;
+                for (const std::string& a : allowed_) {
+                    list += (list.empty() ? "" : ", ") + a;
+                }
+                throw LineError("unknown key '" + key + "' (" + directive_ + " takes " + list + ")");
+            }
+        }
+    }
+
+private:
+    std::string directive_;
+    std::map<std::string, std::string> values_;
+    std::vector<std::string> allowed_;
+    std::vector<std::string> used_;
+};
+
+Op opField(Fields& f) {
+    std::string name = f.text("op");
+    std::optional<Op> op = opByName(name);
+    if (!op) {
+        std::string list;
+        for (const OpInfo& info : kOps) {
+            list += (list.empty() ? "" : ", ") + std::string(info.name);
+        }
+        throw LineError("unknown op '" + name + "' (one of " + list + ")");
+    }
+    return *op;
+}
+
+class Parser {
+public:
+    Parser(Scenario& scenario, bool additionsOnly) : s_(scenario), additionsOnly_(additionsOnly) {}
+
+    void line(const std::string& directive, Fields& f) {
+        if (directive == "fault") {
+            fault(f);
+        } else if (directive == "missing") {
+            s_.missing[static_cast<std::size_t>(opField(f))] = true;
+        } else if (directive == "init") {
+            Fault fault;
+            fault.op = Op::Initialize;
+            fault.status = f.status("status");
+            s_.faults.push_back(fault);
+        } else if (additionsOnly_) {
+            throw LineError("only fault, missing and init lines can be added to a running scenario");
+        } else if (directive == "gpu") {
+            gpu(f);
+        } else if (directive == "clock") {
+            clock(f);
+        } else if (directive == "thermal") {
+            thermal(f);
+        } else if (directive == "cooler") {
+            cooler(f);
+        } else if (directive == "device") {
+            device(f);
+        } else if (directive == "i2c") {
+            i2c(f);
+        } else {
+            throw LineError("unknown directive '" + directive +
+                            "' (gpu, clock, thermal, cooler, device, i2c, fault, missing, init)");
+        }
+        f.finish();
+    }
+
+private:
+    Gpu& current(const char* directive) {
+        if (s_.gpus.empty()) {
+            throw LineError(std::string(directive) + " line before the first gpu line");
+        }
+        return s_.gpus.back();
+    }
+
+    void gpu(Fields& f) {
+        if (s_.gpus.size() >= nv::kMaxPhysicalGpus) {
+            throw LineError("more than 64 GPUs");
+        }
+        Gpu g;
+        g.bus = f.u32Or("bus", 0);
+        g.levelCount = f.u32Or("levels", 1);
+        g.currentLevel = f.u32Or("current", 0);
+        s_.gpus.push_back(std::move(g));
+    }
+
+    void clock(Fields& f) {
+        Gpu& g = current("clock");
+        nv::NvClockEntry e{};
+        std::uint32_t selector = f.u32("sel");
+        e.domainId = f.u32("domain");
+        e.frequencyKHz = f.u32("freq");
+        e.defaultKHz = f.u32Or("default", e.frequencyKHz);
+        e.minKHz = f.u32Or("min", 0);
+        e.maxKHz = f.u32Or("max", 0xFFFFFFFFu);
+        if (e.minKHz > e.maxKHz) {
+            throw LineError("clock min above max");
+        }
+        std::vector<nv::NvClockEntry>& entries = g.clocks[selector];
+        if (entries.size() >= nv::kMaxClockEntries) {
+            throw LineError("too many clock entries for one selector");
+        }
+        entries.push_back(e);
+    }
+
+    void thermal(Fields& f) {
+        Gpu& g = current("thermal");
+        if (g.sensors.size() >= 3) {
+            throw LineError("more than 3 thermal sensors");
+        }
+        nv::NvThermalSensor t{};
+        t.currentTemp = f.u32("temp");
+        t.controller = f.u32Or("controller", 1);
+        t.defaultMinTemp = f.u32Or("min", 0);
+        t.defaultMaxTemp = f.u32Or("max", 127);
+        t.target = f.u32Or("target", nv::kCoolerTargetGpu);
+        g.sensors.push_back(t);
+    }
+
+    void cooler(Fields& f) {
+        Gpu& g = current("cooler");
+        if (g.coolers.size() >= nv::kMaxCoolers) {
+            throw LineError("more than 3 coolers");
+        }
+        Cooler c{};
+        nv::NvCoolerRow& r = c.row;
+        r.type = f.u32Or("type", nv::kCoolerTypeFan);
+        r.target = f.u32Or("target", nv::kCoolerTargetGpu);
+        r.controller = f.u32Or("controller", 0);
+        r.currentMinLevel = f.u32Or("min", 0);
+        r.currentMaxLevel = f.u32Or("max", 100);
+        r.defaultMinLevel = f.u32Or("defaultmin", r.currentMinLevel);
+        r.defaultMaxLevel = f.u32Or("defaultmax", r.currentMaxLevel);
+        if (r.currentMinLevel > r.currentMaxLevel || r.defaultMinLevel > r.defaultMaxLevel) {
+            throw LineError("cooler min above max");
+        }
+        std::optional<std::uint32_t> level = f.optionalU32("level");
+        std::optional<std::uint32_t> defaultLevel = f.optionalU32("default");
+        c.defaultLevel = defaultLevel.value_or(level.value_or(r.currentMinLevel));
+        r.currentLevel = level.value_or(c.defaultLevel);
+        std::optional<std::uint32_t> policy = f.optionalU32("policy");
+        std::optional<std::uint32_t> defaultPolicy = f.optionalU32("defaultpolicy");
+        r.defaultPolicy = defaultPolicy.value_or(policy.value_or(0));
+        r.currentPolicy = policy.value_or(r.defaultPolicy);
+        r.controlType = f.u32Or("controltype", 0);
+        r.active = f.u32Or("active", 1);
+        g.coolers.push_back(c);
+    }
+
+    void device(Fields& f) {
+        Gpu& g = current("device");
+        std::uint8_t address = static_cast<std::uint8_t>(f.u32("addr", 0xFF));
+        std::string type = f.optionalText("type").value_or("registers");
+        if (g.i2c.device(address) != nullptr) {
+            throw LineError("a device at this address is already on the bus");
+        }
+        std::unique_ptr<I2cDevice> dev = makeI2cDevice(type);
+        if (!dev) {
+            std::string list;
+            for (const std::string& name : i2cDeviceTypes()) {
+                list += (list.empty() ? "" : ", ") + name;
+            }
+            throw LineError("unknown device type '" + type + "' (" + list + ")");
+        }
+        g.i2c.attach(address, std::move(dev));
+    }
+
+    void i2c(Fields& f) {
+        Gpu& g = current("i2c");
+        std::uint8_t address = static_cast<std::uint8_t>(f.u32("addr", 0xFF));
+        std::uint8_t reg = static_cast<std::uint8_t>(f.u32("reg", 0xFF));
+        std::uint8_t value = static_cast<std::uint8_t>(f.u32("value", 0xFF));
+        I2cDevice* dev = g.i2c.device(address);
+        if (dev == nullptr) {
+            g.i2c.attach(address, std::make_unique<RegisterFileDevice>());
+            dev = g.i2c.device(address);
+        }
+        if (!dev->poke(reg, value)) {
+            throw LineError(std::string("the ") + dev->typeName() + " device has no such register");
+        }
+    }
+
+    void fault(Fields& f) {
+        Fault fault;
+        fault.op = opField(f);
+        fault.status = f.status("status");
+        fault.gpu = f.optionalU32("gpu");
+        if (fault.gpu && !opInfo(fault.op).takesGpu) {
+            throw LineError(std::string(opInfo(fault.op).name) + " takes no GPU, so gpu= cannot apply");
+        }
+        fault.after = f.u32Or("after", 0);
+        fault.times = f.u32Or("times", 0);
+        s_.faults.push_back(fault);
+    }
+
+    Scenario& s_;
+    bool additionsOnly_;
+};
+
+ParseError parse(const std::string& text, Scenario& scenario, bool additionsOnly) {
+    Parser parser(scenario, additionsOnly);
+    std::istringstream in(text);
+    std::string raw;
+    unsigned number = 0;
+    while (std::getline(in, raw)) {
+        ++number;
+        std::string content = raw.substr(0, raw.find('#'));
+        std::istringstream words(content);
+        std::string directive;
+        if (!(words >> directive)) {
+            continue;
+        }
+        std::vector<std::string> tokens;
+        for (std::string token; words >> token;) {
+            tokens.push_back(token);
+        }
+        try {
+            Fields fields(directive, tokens);
+            parser.line(directive, fields);
+        } catch (const LineError& e) {
+            return ParseError{number, e.what()};
+        }
+    }
+    return ParseError{};
+}
+
+}  // namespace
+
+const OpInfo& opInfo(Op op) { return kOps[static_cast<std::size_t>(op)]; }
+
+std::optional<Op> opByName(const std::string& name) {
+    for (const OpInfo& info : kOps) {
+        if (name == info.name) {
+            return info.op;
+        }
+    }
+    return std::nullopt;
+}
+
+std::optional<Op> opById(std::uint32_t id) {
+    for (const OpInfo& info : kOps) {
+        if (id == info.id) {
+            return info.op;
+        }
+    }
+    return std::nullopt;
+}
+
+ParseError parseScenario(const std::string& text, Scenario& out) {
+    Scenario scenario;
+    ParseError error = parse(text, scenario, false);
+    if (error.line == 0) {
+        out = std::move(scenario);
+    }
+    return error;
+}
+
+ParseError parseAdditions(const std::string& text, Scenario& scenario) {
+    Scenario extended = scenario;
+    ParseError error = parse(text, extended, true);
+    if (error.line == 0) {
+        scenario = std::move(extended);
+    }
+    return error;
+}
+
+}  // namespace zxsim

@@ -1,0 +1,87 @@
+// What the simulated driver simulates: its GPUs with their clocks, sensors,
+// coolers and I2C devices, and the faults to inject. Built from scenario text.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "i2c_bus.h"
+#include "nv/nvapi_types.h"
+
+namespace zxsim {
+
+using zx::nv::NvStatus;
+
+// The operations nvapi_QueryInterface answers.
+enum class Op : unsigned {
+    Initialize,
+    EnumPhysicalGpus,
+    GetBusId,
+    GetPerfClocks,
+    SetPerfClocks,
+    GetThermalSettings,
+    GetCoolerSettings,
+    SetCoolerLevels,
+    RestoreCoolerSettings,
+    I2cRead,
+    I2cWrite,
+};
+inline constexpr std::size_t kOpCount = 11;
+
+struct OpInfo {
+    Op op;
+    const char* name;  // as in scenario lines and the call log
+    std::uint32_t id;
+    bool takesGpu;     // first argument is a GPU handle
+};
+const OpInfo& opInfo(Op op);
+std::optional<Op> opByName(const std::string& name);
+std::optional<Op> opById(std::uint32_t id);
+
+struct Cooler {
+    zx::nv::NvCoolerRow row;
+    std::uint32_t defaultLevel;  // the level the driver returns to on restore
+};
+
+struct Gpu {
+    std::uint32_t bus = 0;
+    std::uint32_t levelCount = 1;
+    std::uint32_t currentLevel = 0;
+    // Clock entries by level selector, in record order.
+    std::map<std::uint32_t, std::vector<zx::nv::NvClockEntry>> clocks;
+    std::vector<zx::nv::NvThermalSensor> sensors;
+    std::vector<Cooler> coolers;
+    I2cBus i2c;
+};
+
+struct Fault {
+    Op op = Op::Initialize;
+    NvStatus status = 0;
+    std::optional<std::uint32_t> gpu;  // only calls on this GPU
+    std::uint32_t after = 0;           // calls answered normally first
+    std::uint32_t times = 0;           // failing calls then; 0: no limit
+    std::uint32_t calls = 0;           // matching calls so far
+};
+
+struct Scenario {
+    std::vector<Gpu> gpus;
+    std::vector<Fault> faults;  // in scenario order; the first active one answers
+    std::array<bool, kOpCount> missing{};
+};
+
+struct ParseError {
+    unsigned line = 0;  // 1-based; 0: no error
+    std::string message;
+};
+
+// Parses a whole scenario.
+ParseError parseScenario(const std::string& text, Scenario& out);
+// Adds fault, missing and init lines to a scenario; other lines are errors.
+// Nothing is added when a line is bad.
+ParseError parseAdditions(const std::string& text, Scenario& scenario);
+
+}  // namespace zxsim
