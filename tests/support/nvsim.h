@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "../../sim/nvapi/zxsim_nvapi.h"
+#include "nvapi/zxsim_nvapi.h"
 
 namespace zxtest::nvsim {
 

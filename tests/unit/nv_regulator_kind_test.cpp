@@ -1,0 +1,139 @@
+// How start-up decides the regulator kind, and the voltage values that the
+// profile reader seeds in the user store for registry-voltage cards. Runs the
+// NVIDIA backend on the simulated driver and the Linux platform.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "nv/nv_backend.h"
+#include "nv/nv_state.h"
+#include "nv/nv_store.h"
+#include "nv/nvapi_binding.h"
+#include "platform/platform.h"
+#include "support/nvsim.h"
+#include "support/test_env.h"
+
+namespace {
+
+using zx::nv::NvBackend;
+using zx::nv::nvState;
+using zx::nv::RegulatorKind;
+
+zx::AdapterTable tableFor(const char* vendor, const char* device, const char* subsys, const char* subsysVendor) {
+    zx::AdapterTable t{};
+    t.count = 1;
+    t.kind[0] = 2;
+    std::strcpy(t.vendorId[0], vendor);
+    std::strcpy(t.deviceId[0], device);
+    std::strcpy(t.subsystemId[0], subsys);
+    std::strcpy(t.subsystemVendorId[0], subsysVendor);
+    return t;
+}
+
+class NvRegulatorKindTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim.loaded());
+        nvState() = zx::nv::NvState{};
+    }
+    void TearDown() override { nvState() = zx::nv::NvState{}; }
+
+    void start(const std::string& scenario, const zx::AdapterTable& table) {
+        ASSERT_EQ(sim.load(scenario), 0) << sim.lastError();
+        ASSERT_EQ(NvBackend::instance().startUp(table), zx::StatusCode::Ok);
+    }
+    void readProfile(const std::string& keys) {
+        const std::string path = zxtest::testRoot() + "/VGA.ini";
+        zxtest::writeFile(path, "[10DE_0611_A102_7A3C]\n" + keys);
+        ASSERT_EQ(NvBackend::instance().readProfile("10DE_0611_A102_7A3C", path), zx::StatusCode::Ok);
+    }
+    bool stored(const std::string& key, const char* name, std::string& text) {
+        std::uint8_t data[64] = {};
+        std::uint32_t type = 0;
+        std::uint32_t size = sizeof data;
+        if (zx::platform::native().storeQuery(key, name, &type, data, &size) != zx::platform::StoreResult::Ok) {
+            return false;
+        }
+        EXPECT_EQ(type, zx::platform::kRegSz);
+        text.assign(reinterpret_cast<const char*>(data), size);
+        return true;
+    }
+
+    zxtest::nvsim::Simulator sim;
+    const std::string listedKey = "SOFTWARE\\ORVANTEK\\PKM\\NV\\Hardware\\10DE_0611_A102_7A3C\\";
+};
+
+TEST_F(NvRegulatorKindTest, APinControllerThatAnswersTheProbeWinsOverTheCardList) {
+    start("gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x95\n", tableFor("10DE", "0611", "A102", "7A3C"));
+    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::PinController);
+    EXPECT_STREQ(nvState().cardRegistryKey, "");
+    readProfile("GPUVoltageStart=1300\nGPUVoltageCurrent=1250\n");
+    std::string text;
+    EXPECT_FALSE(stored(listedKey, "GPUVoltageStart", text));
+    EXPECT_FALSE(zx::platform::native().storeKeyExists(listedKey));
+}
+
+TEST_F(NvRegulatorKindTest, AListedCardIdInLowerCaseIsARegistryVoltageCard) {
+    start("gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x94\n", tableFor("10de", "0611", "a102", "7a3c"));
+    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::RegistryVoltage);
+    EXPECT_STREQ(nvState().cardRegistryKey, "SOFTWARE\\ORVANTEK\\PKM\\NV\\Hardware\\10de_0611_a102_7a3c\\");
+}
+
+TEST_F(NvRegulatorKindTest, RegistryVoltageCardsTakeTheirVoltagesFromTheFile) {
+    start("gpu bus=1\n", tableFor("10DE", "0611", "A102", "7A3C"));
+    ASSERT_EQ(nvState().regulatorKind, RegulatorKind::RegistryVoltage);
+    readProfile("GPUVoltageStart=1300\nGPUVoltageCurrent=-25\n");
+    std::string text;
+    ASSERT_TRUE(stored(listedKey, "GPUVoltageStart", text));
+    EXPECT_EQ(text, std::string("1300\0", 5));
+    ASSERT_TRUE(stored(listedKey, "GPUVoltageCurrent", text));
+    EXPECT_EQ(text, std::string("-25\0", 4));
+}
+
+TEST_F(NvRegulatorKindTest, AKeyAbsentFromTheFileLeavesTheStoredValue) {
+    ASSERT_TRUE(zx::nv::registryWrite(zx::platform::native(), listedKey, "GPUVoltageCurrent", 999));
+    start("gpu bus=1\n", tableFor("10DE", "0611", "A102", "7A3C"));
+    readProfile("GPUVoltageStart=1000\n");
+    std::string text;
+    ASSERT_TRUE(stored(listedKey, "GPUVoltageCurrent", text));
+    EXPECT_EQ(text, std::string("999\0", 4));
+    ASSERT_TRUE(stored(listedKey, "GPUVoltageStart", text));
+    EXPECT_EQ(text, std::string("1000\0", 5));
+}
+
+TEST_F(NvRegulatorKindTest, OtherCardsHaveNoKnownRegulator) {
+    start("gpu bus=1\n", tableFor("10DE", "0611", "A104", "7A3C"));
+    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::None);
+    EXPECT_STREQ(nvState().cardRegistryKey, "");
+}
+
+TEST_F(NvRegulatorKindTest, AnEarlierCardsKeyDoesNotOutliveANewStartUp) {
+    start("gpu bus=1\n", tableFor("10DE", "0611", "A102", "7A3C"));
+    ASSERT_EQ(nvState().regulatorKind, RegulatorKind::RegistryVoltage);
+    start("gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x95\n", tableFor("10DE", "0611", "A102", "7A3C"));
+    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::PinController);
+    readProfile("GPUVoltageStart=1300\n");
+    EXPECT_FALSE(zx::platform::native().storeKeyExists(listedKey));
+}
+
+TEST_F(NvRegulatorKindTest, TheProfileFillsEveryFieldAndMissingKeysGiveZero) {
+    start("gpu bus=1\n", tableFor("10DE", "0611", "A104", "7A3C"));
+    readProfile("GPUVoltageMax=1300\nGPUVoltageMin= 800\nGPUVoltageStep=12abc\nMemoryVoltageStep=xyz\n"
+                "PWMClockMax=\nDefaultGPUVoltage3D=-1\nCanSet2DAs3DClock=1\n");
+    const auto& p = nvState().profile;
+    EXPECT_EQ(p.GPUVoltageMax, 1300u);
+    EXPECT_EQ(p.GPUVoltageMin, 800u);
+    EXPECT_EQ(p.GPUVoltageStep, 12u);
+    EXPECT_EQ(p.MemoryVoltageStep, 0u);
+    EXPECT_EQ(p.PWMClockMax, 0u);
+    EXPECT_EQ(p.DefaultGPUVoltage3D, 0xFFFFFFFFu);
+    EXPECT_EQ(p.CanSet2DAs3DClock, 1u);
+    EXPECT_EQ(p.DefaultPWMLevel, 0u);
+    // A second reading starts afresh.
+    readProfile("GPUVoltageMax=5\n");
+    EXPECT_EQ(nvState().profile.GPUVoltageMin, 0u);
+    EXPECT_EQ(nvState().profile.CanSet2DAs3DClock, 0u);
+}
+
+}  // namespace
