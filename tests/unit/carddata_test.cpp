@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/card_data.h"
 #include "support/fake_platform.h"
 
 namespace {
@@ -18,54 +19,24 @@ using zx::carddata::kBlockSize;
 using zx::carddata::kMaxDataFileSize;
 using zx::carddata::kPassword;
 
-// --- An RC4 of the tests' own, to encipher card data independently of the
-// library and its platform. ----------------------------------------------------
+// The tests' own RC4 and password digest (support/card_data.h) encipher card
+// data independently of the library and its platform.
+using zxtest::kCardDataKey;
 
-using Key = std::array<std::uint8_t, 16>;
-
-// MD5 of "53170264", as Python's hashlib computes it.
-constexpr Key kPasswordDigest = {0xc8, 0x9c, 0xb0, 0xe5, 0x10, 0x04, 0xd3, 0x82,
-                                 0x48, 0xf9, 0xe6, 0x5b, 0x65, 0x5f, 0x8c, 0xaf};
-
-void rc4(const std::uint8_t* key, std::size_t keySize, std::uint8_t* data, std::size_t size) {
-    std::uint8_t s[256];
-    for (int i = 0; i < 256; ++i) {
-        s[i] = static_cast<std::uint8_t>(i);
-    }
-    for (std::size_t i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + key[i % keySize]) & 0xFF;
-        std::swap(s[i], s[j]);
-    }
-    for (std::size_t k = 0, i = 0, j = 0; k < size; ++k) {
-        i = (i + 1) & 0xFF;
-        j = (j + s[i]) & 0xFF;
-        std::swap(s[i], s[j]);
-        data[k] ^= s[(s[i] + s[j]) & 0xFF];
-    }
-}
-
-std::string rc4(const Key& key, std::string_view text) {
+std::string rc4(std::string_view text) {
     std::string out(text);
-    rc4(key.data(), key.size(), reinterpret_cast<std::uint8_t*>(out.data()), out.size());
+    zxtest::rc4(kCardDataKey, sizeof kCardDataKey, reinterpret_cast<std::uint8_t*>(out.data()), out.size());
     return out;
 }
 
-// Card data as an authoring tool writes it: RC4 with a fresh key stream per
-// 1000-byte block, then hexadecimal text.
-std::string encipherCardData(std::string_view plain) {
-    std::string cipher;
-    for (std::size_t at = 0; at < plain.size(); at += kBlockSize) {
-        cipher += rc4(kPasswordDigest, plain.substr(at, kBlockSize));
-    }
-    return zxtest::hexOf(cipher);
-}
+std::string encipherCardData(std::string_view plain) { return zxtest::encodeCardData(std::string(plain)); }
 
 class TestRc4Cipher final : public zx::platform::BlockCipher {
 public:
     explicit TestRc4Cipher(std::vector<std::size_t>* blockSizes) : blockSizes_(blockSizes) {}
     void decryptBlock(std::uint8_t* data, std::size_t size) override {
         blockSizes_->push_back(size);
-        rc4(kPasswordDigest.data(), kPasswordDigest.size(), data, size);
+        zxtest::rc4(kCardDataKey, sizeof kCardDataKey, data, size);
     }
 
 private:
@@ -239,7 +210,7 @@ TEST_F(DecodeCardData, FullBlockAndShortBlockEachRestartTheKeyStream) {
     // The second block would decode wrongly with a continued key stream only
     // if key stream bytes 0 and 1000 differ, as they do for this key.
     std::string stream(1001, '\0');
-    stream = rc4(kPasswordDigest, stream);
+    stream = rc4(stream);
     ASSERT_NE(stream[0], stream[1000]);
 
     useTestCipher();
@@ -264,7 +235,7 @@ TEST_F(DecodeCardData, ProfileEncipheredIndependentlyDecodesByteExactly) {
     // The tests' RC4 itself matches the published test vector.
     const std::uint8_t key[] = {'K', 'e', 'y'};
     std::uint8_t data[] = {'P', 'l', 'a', 'i', 'n', 't', 'e', 'x', 't'};
-    rc4(key, sizeof key, data, sizeof data);
+    zxtest::rc4(key, sizeof key, data, sizeof data);
     EXPECT_EQ(zxtest::hexOf(std::string_view(reinterpret_cast<const char*>(data), sizeof data)), "BBF316E8D940AF0AD3");
 
     useTestCipher();
