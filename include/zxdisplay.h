@@ -178,14 +178,17 @@ ZX_API ZXStatus ZX_CALL ZXGetControlMode(uint32_t *flags);
 /* Number of GPUs of the chosen backend. 0 or 3. */
 ZX_API ZXStatus ZX_CALL ZXGetGpuCount(uint32_t *count);
 
-/* Index of the GPU's current performance level. 0, 1, 3. */
+/* Index of the GPU's current performance level. 0; 1 when the driver
+ * failed or there is no such GPU; 3. */
 ZX_API ZXStatus ZX_CALL ZXGetCurrentPerformanceLevel(uint32_t gpu, uint32_t *level);
 
 /* Card description strings; gpu is not used. Clears count and the first byte
  * of each string. 0 or 3. */
 ZX_API ZXStatus ZX_CALL ZXGetVGAInfoDescription(uint32_t gpu, ZXVgaInfoDescription *desc);
 
-/* ---- GPU voltage (0, 1, 2, 3; setters also 4) -------------------------- */
+/* ---- GPU voltage (0, 1, 2, 3; setters also 4) --------------------------
+ * 2 when the card profile defines no GPU voltage control; 1 when the driver
+ * failed or the stored voltage cannot be read. */
 
 /* Current GPU voltage and its voltage level. */
 ZX_API ZXStatus ZX_CALL ZXGetCurrentVoltage(uint32_t gpu, uint32_t *voltage, uint32_t *level);
@@ -204,18 +207,28 @@ ZX_API ZXStatus ZX_CALL ZXSetPerformanceVoltageLevel(uint32_t gpu, uint32_t leve
 /* Restores the default GPU voltages. */
 ZX_API ZXStatus ZX_CALL ZXSetVoltageDefault(uint32_t gpu);
 
-/* ---- Memory voltage (0, 1, 2, 3; setters also 4) ----------------------- */
+/* ---- Memory voltage level (0, 2, 3; setters also 4) ---------------------
+ * 2 when the card has no memory voltage control. The level is written to the
+ * card unchecked; levels the regulator lacks change nothing. */
 
+/* Current memory voltage level. */
 ZX_API ZXStatus ZX_CALL ZXGetCurrentMemoryVoltageLevel(uint32_t gpu, uint32_t *level);
+/* Memory voltage level range: maximum, minimum, step. */
 ZX_API ZXStatus ZX_CALL ZXGetMemoryVoltageInfo(uint32_t gpu, ZXRangeInfo *range);
+/* Default memory voltage level. */
 ZX_API ZXStatus ZX_CALL ZXGetMemoryVoltageDefault(uint32_t gpu, uint32_t *level);
 ZX_API ZXStatus ZX_CALL ZXSetCurrentMemoryVoltageLevel(uint32_t gpu, uint32_t level);
+/* Restores the default memory voltage level. */
 ZX_API ZXStatus ZX_CALL ZXSetMemoryVoltageDefault(uint32_t gpu);
 
 /* ---- GPU, memory and shader clocks, MHz (0, 1, 2, 3; setters also 4) ---
- * ...Clocks getters: count of performance levels and the clock of each.
- * ...Info: range of the current level; ...InfoEx: range of the given level.
- * Set...Clock: sets one level's clock; ...Default: restores every level. */
+ * ...Clocks getters: the number of performance levels (at most 4) and the
+ * clock of each. ...Info: range (maximum, minimum, step 1) of the current
+ * level; ...InfoEx: of the given level. Set...Clock: sets one level's clock;
+ * ...Default: restores every level's default clock, stopping at the first
+ * level that fails.
+ * 1: the driver refused, or no such GPU; 2: the card reports no such clock,
+ * or the level is beyond the fourth. */
 
 ZX_API ZXStatus ZX_CALL ZXGetPerformanceLevelGPUClocks(uint32_t gpu, ZXLevelValues *clocks);
 ZX_API ZXStatus ZX_CALL ZXGetGPUClockInfo(uint32_t gpu, ZXRangeInfo *range);
@@ -239,30 +252,39 @@ ZX_API ZXStatus ZX_CALL ZXGetPerformanceDefaultShaderClocks(uint32_t gpu, ZXLeve
 ZX_API ZXStatus ZX_CALL ZXSetPerformanceLevelShaderClock(uint32_t gpu, uint32_t level, uint32_t mhz);
 ZX_API ZXStatus ZX_CALL ZXSetShaderClockDefault(uint32_t gpu);
 
-/* ---- PWM clock level (0, 1, 2, 3; setters also 4) ---------------------- */
+/* ---- PWM clock level of the regulator (0, 2, 3; setters also 4) --------
+ * 2 when the card has no PWM clock control. */
 
 ZX_API ZXStatus ZX_CALL ZXGetCurrentPWMClockLevel(uint32_t gpu, uint32_t *level);
+/* PWM clock level range: maximum, minimum, step. */
 ZX_API ZXStatus ZX_CALL ZXGetPWMClockInfo(uint32_t gpu, ZXRangeInfo *range);
 ZX_API ZXStatus ZX_CALL ZXGetPWMClockDefault(uint32_t gpu, uint32_t *level);
 ZX_API ZXStatus ZX_CALL ZXSetCurrentPWMClockLevel(uint32_t gpu, uint32_t level);
+/* Restores the default PWM clock level. */
 ZX_API ZXStatus ZX_CALL ZXSetPWMClockDefault(uint32_t gpu);
 
 /* ---- Temperature, usage and DAC level (0, 1, 2, 3; setter also 4) ------ */
 
-/* Degrees Celsius. */
+/* Degrees Celsius. 1 when the driver cannot tell. */
 ZX_API ZXStatus ZX_CALL ZXGetTemperature(uint32_t gpu, uint32_t *celsius);
-/* GPU usage in percent (1 on NVIDIA cards). */
+/* GPU usage in percent. 1 when the driver cannot tell (always on NVIDIA
+ * cards). */
 ZX_API ZXStatus ZX_CALL ZXGetUsage(uint32_t gpu, uint32_t *percent);
-/* DAC level (2 on NVIDIA cards). */
+/* DAC level. 2 when the card has no DAC level control (always on NVIDIA
+ * cards). */
 ZX_API ZXStatus ZX_CALL ZXGetDACLevel(uint32_t gpu, uint32_t *level);
 ZX_API ZXStatus ZX_CALL ZXSetDACLevel(uint32_t gpu, uint32_t level);
 
 /* ---- Fan, percent (0, 1, 2, 3; setters also 4) -------------------------
  * fan: fan (thermal controller) index, used on ATI cards only. The last
- * argument is not used and is passed on unchanged. */
+ * argument is not used and is passed on unchanged. 1: the driver failed or
+ * the GPU has no fan; 2: the driver offers no fan control. */
 
+/* Fan speed range: maximum, minimum, step 1. */
 ZX_API ZXStatus ZX_CALL ZXGetFanSpeedInfo(uint32_t gpu, uint32_t fan, ZXRangeInfo *range, uint32_t reserved);
+/* Current fan speed. */
 ZX_API ZXStatus ZX_CALL ZXGetFanSpeed(uint32_t gpu, uint32_t fan, uint32_t *percent, uint32_t reserved);
+/* Sets the fan speed; the driver decides what it accepts. */
 ZX_API ZXStatus ZX_CALL ZXSetFanSpeed(uint32_t gpu, uint32_t fan, uint32_t percent, uint32_t reserved);
 /* Hands the fan back to the driver's own control. */
 ZX_API ZXStatus ZX_CALL ZXSetFanSpeedDefault(uint32_t gpu, uint32_t fan, uint32_t reserved);

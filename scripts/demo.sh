@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target zxhost zxsim_nvapi
+cmake --build build -j "$(nproc 2>/dev/null || echo 2)" --target zxhost zxsim_nvapi zxcarddata
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
