@@ -151,17 +151,6 @@ TEST_F(NvSim, UnknownInterfaceIdIsNotAnswered) {
     EXPECT_THAT(sim.log(), ElementsAre("QueryInterface 0x12345678 -> none", "QueryInterface 0x00000000 -> none"));
 }
 
-TEST_F(NvSim, EveryOperationIsAnsweredWithItsOwnEntry) {
-    start(twoGpus());
-    std::set<void*> entries;
-    for (std::uint32_t id : kAllIds) {
-        void* entry = sim.query(id);
-        EXPECT_NE(entry, nullptr) << std::hex << id;
-        entries.insert(entry);
-    }
-    EXPECT_EQ(entries.size(), std::size(kAllIds));
-}
-
 TEST_F(NvSim, OperationsBeforeInitializeFailAndTouchNothing) {
     start(twoGpus());
     nv::NvGpuHandle gpu0 = gpus[0];
@@ -237,14 +226,6 @@ TEST_F(NvSim, EnumeratesGpusInScenarioOrderWithTheirBuses) {
     EXPECT_THAT(buses, ElementsAre(5u, 2u, 9u));
 }
 
-TEST_F(NvSim, NoGpusEnumerateAsZero) {
-    start(ScenarioBuilder(), false);
-    ASSERT_EQ(initialize(), 0);
-    std::uint32_t count = 5;
-    EXPECT_EQ(enumerate(gpus, &count), 0);
-    EXPECT_EQ(count, 0u);
-}
-
 TEST_F(NvSim, HandlesOutsideTheScenarioAreRejected) {
     start(twoGpus());
     nv::NvGpuHandle second = gpus[1];
@@ -261,25 +242,6 @@ TEST_F(NvSim, HandlesOutsideTheScenarioAreRejected) {
     th.version = nv::kThermalVersion;
     EXPECT_EQ(thermal(second, 0, &th), ZXSIM_NVAPI_INVALID_HANDLE);
 }
-
-TEST_F(NvSim, NullOutputPointersAreRejected) {
-    start(twoGpus());
-    std::uint32_t count = 0;
-    EXPECT_EQ(enumerate(nullptr, &count), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(enumerate(gpus, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(busId(gpus[0], nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(getClocks(gpus[0], 0, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(setClocks(gpus[0], 0, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(thermal(gpus[0], 0, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(getCoolers(gpus[0], 7, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(setCooler(gpus[0], 1, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(restoreCooler(gpus[0], nullptr, 1), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    std::uint32_t one = 1;
-    EXPECT_EQ(i2cRead(gpus[0], nullptr, &one), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(i2cWrite(gpus[0], nullptr, &one), ZXSIM_NVAPI_INVALID_ARGUMENT);
-}
-
-// --- Performance clocks ---
 
 TEST_F(NvSim, ClockQueryFillsLevelAndEntriesAndLeavesTheRest) {
     start(twoGpus());
@@ -449,51 +411,6 @@ TEST_F(NvSim, WrongRecordVersionsAreRejectedUntouched) {
 
 // --- Thermal ---
 
-TEST_F(NvSim, ThermalQueryReportsTheSensor) {
-    start(twoGpus());
-    nv::NvThermalRecord th{};
-    th.version = nv::kThermalVersion;
-    ASSERT_EQ(thermal(gpus[0], 0, &th), 0);
-    EXPECT_EQ(th.sensorCount, 1u);
-    std::uint32_t at20 = 0;
-    std::memcpy(&at20, reinterpret_cast<const char*>(&th) + 20, sizeof at20);
-    EXPECT_EQ(at20, 65u);
-    EXPECT_EQ(th.sensors[0].target, nv::kCoolerTargetGpu);
-    ASSERT_EQ(thermal(gpus[1], 0, &th), 0);
-    EXPECT_EQ(th.sensors[0].currentTemp, 50u);
-
-    th = nv::NvThermalRecord{};
-    th.version = nv::kThermalVersion;
-    EXPECT_EQ(thermal(gpus[0], 1, &th), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(th.sensorCount, 0u);
-}
-
-// --- Coolers ---
-
-TEST_F(NvSim, CoolerQueryReportsEveryRow) {
-    start(twoGpus());
-    nv::NvCoolerRecord rec = coolers(gpus[0]);
-    ASSERT_EQ(rec.count, 2u);
-    EXPECT_EQ(rec.coolers[0].type, nv::kCoolerTypeFan);
-    EXPECT_EQ(rec.coolers[0].target, 2u);
-    EXPECT_EQ(rec.coolers[0].currentLevel, 20u);
-    EXPECT_EQ(rec.coolers[1].type, nv::kCoolerTypeFan);
-    EXPECT_EQ(rec.coolers[1].target, nv::kCoolerTargetAll);
-    EXPECT_EQ(rec.coolers[1].currentMinLevel, 30u);
-    EXPECT_EQ(rec.coolers[1].currentMaxLevel, 100u);
-    EXPECT_EQ(rec.coolers[1].currentLevel, 40u);
-    EXPECT_EQ(rec.coolers[1].defaultPolicy, 4u);
-    EXPECT_EQ(rec.coolers[1].currentPolicy, 4u);
-
-    // One cooler by its index.
-    rec = nv::NvCoolerRecord{};
-    rec.version = nv::kCoolerVersion;
-    ASSERT_EQ(getCoolers(gpus[0], 1, &rec), 0);
-    EXPECT_EQ(rec.count, 1u);
-    EXPECT_EQ(rec.coolers[0].currentLevel, 40u);
-    EXPECT_EQ(getCoolers(gpus[0], 2, &rec), ZXSIM_NVAPI_INVALID_ARGUMENT);
-}
-
 TEST_F(NvSim, CoolerLevelSetShowsInTheNextQuery) {
     start(twoGpus());
     ASSERT_EQ(setFan(gpus[0], 1, 60, nv::kCoolerPolicyManual), 0);
@@ -575,35 +492,6 @@ TEST_F(NvSim, AbsentDeviceFailsAndLeavesTheByte) {
     EXPECT_NE(i2cRead(gpus[0], &t.rec, &t.one), 0);
     EXPECT_EQ(t.data, 0xFF);
 }
-
-TEST_F(NvSim, MalformedTransfersAreRejected) {
-    start(twoGpus());
-    auto expectRejected = [&](void (*spoil)(Transfer&)) {
-        Transfer t(0x3E, 0x15, 0x00);
-        spoil(t);
-        EXPECT_EQ(i2cRead(gpus[0], &t.rec, &t.one), ZXSIM_NVAPI_INVALID_ARGUMENT);
-        if (t.rec.data != nullptr) {
-            EXPECT_EQ(t.data, 0x00);
-        }
-        EXPECT_EQ(i2cWrite(gpus[0], &t.rec, &t.one), ZXSIM_NVAPI_INVALID_ARGUMENT);
-        EXPECT_EQ(sim.i2cPeek(0, 0x3E, 0x15), 0x01);
-    };
-    expectRejected([](Transfer& t) { t.rec.registerAddress = nullptr; });
-    expectRejected([](Transfer& t) { t.rec.registerAddressSize = 2; });
-    expectRejected([](Transfer& t) { t.rec.registerAddressSize = 0; });
-    expectRejected([](Transfer& t) { t.rec.data = nullptr; });
-    expectRejected([](Transfer& t) { t.rec.dataSize = 2; });
-    expectRejected([](Transfer& t) { t.rec.dataSize = 0; });
-
-    // The third argument must point somewhere.
-    Transfer t(0x3E, 0x15, 0x00);
-    EXPECT_EQ(i2cRead(gpus[0], &t.rec, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(t.data, 0x00);
-    EXPECT_EQ(i2cWrite(gpus[0], &t.rec, nullptr), ZXSIM_NVAPI_INVALID_ARGUMENT);
-    EXPECT_EQ(sim.i2cPeek(0, 0x3E, 0x15), 0x01);
-}
-
-// --- Fault injection ---
 
 TEST_F(NvSim, FaultReturnsItsStatusAndTouchesNothing) {
     start(twoGpus().fault(Fault("GetThermalSettings", -1)).fault(Fault("SetPerfClocks", 0)));
@@ -750,105 +638,6 @@ TEST_F(NvSim, LogRecordsEachCallWithItsArguments) {
                                        "I2CRead gpu=0 addr=0x6E reg=0x10 -> -1"));
 }
 
-TEST_F(NvSim, LogLinesForUnusualArguments) {
-    start(twoGpus().fault(Fault("GetBusId", -7).gpu(1)));
-    Transfer t(0x3E, 0x20);
-    t.rec.displayMask = 1;
-    t.rec.isDdcPort = 1;
-    t.rec.speed = 10;
-    t.one = 0;
-    i2cRead(gpus[0], &t.rec, &t.one);
-    Transfer w(0x3E, 0x15, 0x12);
-    w.rec.dataSize = 2;
-    w.rec.registerAddressSize = 2;
-    i2cWrite(gpus[0], &w.rec, nullptr);
-    t.rec.version = 0x10001;
-    i2cRead(gpus[0], &t.rec, &t.one);
-    std::uint32_t bus = 0;
-    busId(gpus[1], &bus);
-    busId(nullptr, &bus);
-    getClocks(gpus[0], 2, nullptr);
-    std::unique_ptr<nv::NvPerfClocksRecord> holder;
-    nv::NvPerfClocksRecord* rec = newPerfRecord(holder);
-    rec->version = 0x12345;
-    getClocks(gpus[0], 2, rec);
-    rec->version = nv::kPerfClocksVersion;
-    rec->entryCount = 0;
-    setClocks(gpus[0], 2, rec);
-    std::uint32_t indices[2] = {1, 0};
-    restoreCooler(gpus[0], indices, 2);
-    restoreCooler(gpus[0], indices, 9);
-
-    EXPECT_THAT(sim.log(),
-                ElementsAre("I2CRead gpu=0 addr=0x3E reg=0x20 mask=0x1 ddc=1 speed=10 one=0 -> -1",
-                            "I2CWrite gpu=0 addr=0x3E reg=0x15 data=0x12 regsize=2 datasize=2 one=null -> -5",
-                            "I2CRead gpu=0 version=0x10001 -> -9",
-                            "GetBusId gpu=1 -> -7",
-                            "GetBusId gpu=? -> -8",
-                            "GetPerfClocks gpu=0 sel=2 rec=null -> -5",
-                            "GetPerfClocks gpu=0 sel=2 version=0x12345 -> -9",
-                            "SetPerfClocks gpu=0 sel=2 flagged=[] -> 0",
-                            "RestoreCoolerSettings gpu=0 indices=[1,0] -> 0",
-                            "RestoreCoolerSettings gpu=0 count=9 -> -5"));
-
-    // Reset empties the log, as loading does.
-    sim.reset();
-    EXPECT_THAT(sim.log(), ElementsAre());
-    busId(gpus[0], &bus);
-    EXPECT_THAT(sim.log(), ElementsAre("GetBusId gpu=0 -> -4"));
-}
-
-// --- Scenarios ---
-
-TEST_F(NvSim, BuiltScenarioSetsEveryValue) {
-    ScenarioBuilder s;
-    s.gpu(7, 4, 2)
-        .clock(Clock(4, 7, 1500000).range(1000, 2000000).defaultFreq(1400000))
-        .thermal(71)
-        .cooler(Cooler().type(2).target(1).range(10, 80).level(55).defaultLevel(35).policy(1).defaultPolicy(8))
-        .device(0x6E)
-        .i2c(0x6E, 0x10, 0x13);
-    ASSERT_EQ(sim.load(s), 0) << sim.lastError();
-    EXPECT_EQ(sim.gpuCount(), 1);
-    EXPECT_EQ(sim.clockKHz(0, 4, 7), 1500000);
-    EXPECT_EQ(sim.clockKHz(0, 4, 0), -1);
-    EXPECT_EQ(sim.coolerLevel(0, 0), 55);
-    EXPECT_EQ(sim.coolerPolicy(0, 0), 1);
-    EXPECT_EQ(sim.coolerLevel(0, 1), -1);
-    EXPECT_EQ(sim.i2cPeek(0, 0x6E, 0x10), 0x13);
-    EXPECT_EQ(sim.i2cPeek(0, 0x6E, 0x11), 0x00);
-    EXPECT_EQ(sim.i2cPeek(1, 0x6E, 0x10), -1);
-
-    start(s);
-    std::unique_ptr<nv::NvPerfClocksRecord> holder;
-    nv::NvPerfClocksRecord* rec = newPerfRecord(holder);
-    ASSERT_EQ(getClocks(gpus[0], 4, rec), 0);
-    EXPECT_EQ(rec->levelCount, 4u);
-    EXPECT_EQ(rec->currentLevel, 2u);
-    EXPECT_EQ(rec->entries[0].defaultKHz, 1400000u);
-    EXPECT_EQ(rec->entries[0].minKHz, 1000u);
-    nv::NvCoolerRecord co = coolers(gpus[0]);
-    EXPECT_EQ(co.coolers[0].type, 2u);
-    EXPECT_EQ(co.coolers[0].defaultPolicy, 8u);
-    std::uint32_t index = 0;
-    ASSERT_EQ(restoreCooler(gpus[0], &index, 1), 0);
-    EXPECT_EQ(sim.coolerLevel(0, 0), 35);
-    EXPECT_EQ(sim.coolerPolicy(0, 0), 8);
-}
-
-TEST_F(NvSim, ScenarioTextFormat) {
-    const char* text =
-        "# comment line\n"
-        "\n"
-        "gpu bus=0x0A levels=2   # trailing comment\n"
-        "  clock sel=1 domain=0 freq=0x7A120\n"
-        "\tthermal temp=40\n"
-        "init status=-2\n";
-    ASSERT_EQ(sim.load(text), 0) << sim.lastError();
-    EXPECT_EQ(sim.lastError(), "");
-    EXPECT_EQ(sim.clockKHz(0, 1, 0), 500000);
-}
-
 TEST_F(NvSim, ScenarioErrorsSurface) {
     struct Case {
         const char* text;
@@ -935,24 +724,6 @@ TEST_F(NvSim, EnvironmentNamesScenarioAndLogFile) {
     std::vector<std::string> lines = readLogFile(log);
     ASSERT_EQ(lines.size(), 15u);
     EXPECT_EQ(lines.back(), "Initialize -> -1");
-}
-
-TEST_F(NvSim, EnvironmentScenarioErrorsAreShownAndBreakTheDriver) {
-    const std::string scenario = zxtest::testRoot() + "/bad.scn";
-    zxtest::writeFile(scenario, "gpu bus=1\nclock sel=0 domain=0 freq=fast\n");
-    ProbeResult run = runProbe({{"ZXSIM_NVAPI_SCENARIO", scenario}});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.out, "initialize -1\n");
-    EXPECT_THAT(run.err, HasSubstr(scenario + " line 2: freq=fast"));
-
-    run = runProbe({{"ZXSIM_NVAPI_SCENARIO", zxtest::testRoot() + "/absent.scn"}});
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_THAT(run.err, HasSubstr("cannot read scenario file"));
-
-    // Without a scenario the driver works and has no GPUs.
-    run = runProbe({{"ZXSIM_NVAPI_SCENARIO", ""}});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.out, "initialize 0\nenumerate 0 count 0\n");
 }
 
 }  // namespace
