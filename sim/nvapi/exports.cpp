@@ -1,6 +1,7 @@
 // The library's exports: nvapi_QueryInterface with the operations it hands
 // out, and the control interface of zxsim_nvapi.h. Nothing may throw past
 // these functions.
+#include <mutex>
 #include <string>
 
 #include "simulator.h"
@@ -76,9 +77,13 @@ void* const kEntries[zxsim::kOpCount] = {
     entry(static_cast<nv::NvI2cWriteFn>(&i2cWrite)),
 };
 
-// Strings handed to C callers live here until the thread's next such call.
-const char* threadText(std::string text) {
-    thread_local std::string held;
+// Strings handed to C callers live here until the next call that returns
+// text. Not thread-local: dynamic TLS in a loaded module trips
+// LeakSanitizer's exit scan, and the control calls serve one test thread.
+const char* heldText(std::string text) {
+    static std::mutex lock;
+    static std::string held;
+    std::lock_guard<std::mutex> guard(lock);
     held = std::move(text);
     return held.c_str();
 }
@@ -109,7 +114,7 @@ ZXSIM_NVAPI_EXPORT void zxsim_nvapi_reset(void) {
 }
 
 ZXSIM_NVAPI_EXPORT const char* zxsim_nvapi_last_error(void) {
-    return guarded([] { return threadText(sim().lastError()); }, "");
+    return guarded([] { return heldText(sim().lastError()); }, "");
 }
 
 ZXSIM_NVAPI_EXPORT unsigned zxsim_nvapi_log_count(void) {
@@ -120,7 +125,7 @@ ZXSIM_NVAPI_EXPORT const char* zxsim_nvapi_log_line(unsigned i) {
     return guarded(
         [&]() -> const char* {
             std::optional<std::string> line = sim().logLine(i);
-            return line ? threadText(std::move(*line)) : nullptr;
+            return line ? heldText(std::move(*line)) : nullptr;
         },
         nullptr);
 }

@@ -42,11 +42,11 @@ ZXSIM_NVAPI_EXPORT int zxsim_nvapi_apply(const char* text);
 ZXSIM_NVAPI_EXPORT void zxsim_nvapi_reset(void);
 
 /* The last scenario error ("" when the current scenario loaded cleanly). The
- * text stays valid until the next call on the same thread. */
+ * text stays valid until the next call that returns text. */
 ZXSIM_NVAPI_EXPORT const char* zxsim_nvapi_last_error(void);
 
 /* In-memory call log (the most recent 65536 lines). A line stays valid until
- * the next zxsim_nvapi_log_line call on the same thread; i out of range gives
+ * the next call that returns text; i out of range gives
  * a null pointer. */
 ZXSIM_NVAPI_EXPORT unsigned zxsim_nvapi_log_count(void);
 ZXSIM_NVAPI_EXPORT const char* zxsim_nvapi_log_line(unsigned i);

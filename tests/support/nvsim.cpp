@@ -127,10 +127,12 @@ void ScenarioBuilder::writeTo(const std::string& path) const { writeFile(path, t
 Simulator::Simulator() {
     // By bare name, as the library loads it; the build folder when
     // LD_LIBRARY_PATH does not name it (the loaded object's soname then
-    // answers later bare-name loads).
-    lib_ = dlopen(kLibraryName, RTLD_NOW);
+    // answers later bare-name loads). It stays loaded for the life of the
+    // process, as the library keeps NVAPI: unloading a module whose
+    // thread-local strings were used upsets LeakSanitizer's exit scan.
+    lib_ = dlopen(kLibraryName, RTLD_NOW | RTLD_NODELETE);
     if (lib_ == nullptr) {
-        lib_ = dlopen((std::string(ZX_TEST_SIMLIB_DIR) + "/" + kLibraryName).c_str(), RTLD_NOW);
+        lib_ = dlopen((std::string(ZX_TEST_SIMLIB_DIR) + "/" + kLibraryName).c_str(), RTLD_NOW | RTLD_NODELETE);
     }
     if (lib_ == nullptr) {
         ADD_FAILURE() << "cannot load the NVAPI simulator: " << dlerror();
