@@ -1,15 +1,19 @@
 // zxcarddata: writes and reads card data files.
 //
 //   zxcarddata encode OUT.DAT < profile.ini   enciphers a plain profile
-//   zxcarddata decode IN.DAT > profile.ini    deciphers a data file
+//   zxcarddata decode IN.DAT > profile.ini    deciphers a data file and says on
+//                                             stderr how the library will read
+//                                             the profile text
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "carddata/carddata.h"
+#include "platform/common/ini_reader.h"
 #include "platform/platform.h"
 
 namespace {
@@ -51,6 +55,10 @@ int main(int argc, char** argv) {
         data.push_back(0);
         char* text = reinterpret_cast<char*>(data.data());
         const std::size_t n = zx::carddata::decipherCardData(text, zx::carddata::kPassword, os);
+        const bool utf16 = zx::ini::detectEncoding(std::string_view(text, n)) == zx::ini::Encoding::Utf16Le;
+        std::fprintf(stderr, "zxcarddata: profile encoding: %s\n",
+                     utf16 ? "UTF-16LE (byte-order mark FF FE; values read as UTF-8)"
+                           : "bytes as they stand (ASCII or UTF-8; no UTF-16LE mark)");
         std::fwrite(text, 1, n, stdout);
         return 0;
     }

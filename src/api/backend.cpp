@@ -16,7 +16,7 @@ StatusCode notSupportedLevels(LevelValues* values) {
 
 // A backend without an implementation cannot start.
 StatusCode Backend::startUp(const AdapterTable&) { return StatusCode::Failed; }
-StatusCode Backend::readProfile(const char*, const std::string&) { return StatusCode::Ok; }
+StatusCode Backend::readProfile(const char*, const ini::Profile&) { return StatusCode::Ok; }
 StatusCode Backend::shutDown() { return StatusCode::Ok; }
 
 StatusCode Backend::getControlMode(std::uint32_t*) { return notSupported(); }

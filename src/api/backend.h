@@ -9,6 +9,7 @@
 #include <string>
 
 #include "api/types.h"
+#include "platform/common/ini_reader.h"
 
 namespace zx {
 
@@ -18,7 +19,8 @@ public:
 
     // Life cycle, driven by ZXInitLib / ZXDeInitLib.
     virtual StatusCode startUp(const AdapterTable& table);
-    virtual StatusCode readProfile(const char* cardId, const std::string& profilePath);
+    // The card's values from its section (cardId) of the decoded card data.
+    virtual StatusCode readProfile(const char* cardId, const ini::Profile& profile);
     virtual StatusCode shutDown();
 
     // Library, adapters and description.

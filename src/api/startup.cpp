@@ -1,36 +1,20 @@
 #include "api/startup.h"
 
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "api/backend.h"
 #include "api/lock.h"
 #include "api/state.h"
 #include "carddata/carddata.h"
 #include "discovery/discovery.h"
+#include "platform/common/ini_reader.h"
 
 namespace zx {
 
 namespace {
-
-// Holds the per-user start-up lock for one ZXInitLib, so that two processes
-// starting together never write, read or delete each other's temporary
-// profile. Without the lock the start-up still runs, as a single one would.
-class StartupLock {
-public:
-    explicit StartupLock(platform::Platform& os) : os_(os), handle_(os.acquireStartupLock()) {}
-    ~StartupLock() {
-        if (handle_ != 0) {
-            os_.releaseStartupLock(handle_);
-        }
-    }
-    StartupLock(const StartupLock&) = delete;
-    StartupLock& operator=(const StartupLock&) = delete;
-
-private:
-    platform::Platform& os_;
-    platform::NativeHandle handle_;
-};
 
 std::string joinedIds(const AdapterTable& t, std::uint32_t i) {
     std::string s;
@@ -41,15 +25,32 @@ std::string joinedIds(const AdapterTable& t, std::uint32_t i) {
     return s;
 }
 
-// Runs the chosen backend's start-up and profile reader around the temporary
-// profile, which is deleted whatever happens.
+// Decodes the card data file into the temporary profile, reads it back
+// through the very file written (never by path, so nothing renamed over it
+// counts), parses it once and removes it. Every process writes a file of its
+// own: one that finds another's file at the path removes that name and
+// creates its own, while the other goes on reading through its descriptor.
+// So start-ups need no lock and never wait for each other. Anything that
+// fails leaves an empty profile, which the readers take as absent values.
+ini::Profile readTemporaryProfile(const std::string& dataPath, const std::string& profilePath,
+                                  platform::Platform& os) {
+    std::unique_ptr<platform::FileWriter> file;
+    carddata::decodeCardDataFile(dataPath, profilePath, carddata::kPassword, os, &file);
+    if (!file) {
+        return {};
+    }
+    std::vector<std::uint8_t> bytes;
+    const bool read = file->readBack(carddata::kMaxDataFileSize, bytes);
+    file->remove();
+    return read ? ini::Profile(std::string(bytes.begin(), bytes.end())) : ini::Profile();
+}
+
 StatusCode startBackend(Backend& backend, const AdapterTable& table, const char* cardId,
-                        const std::string& profilePath, platform::Platform& os) {
+                        const ini::Profile& profile) {
     StatusCode result = backend.startUp(table);
     if (result == StatusCode::Ok) {
-        result = backend.readProfile(cardId, profilePath);
+        result = backend.readProfile(cardId, profile);
     }
-    os.deleteFile(profilePath);
     return result == StatusCode::Ok ? StatusCode::Ok : StatusCode::Failed;
 }
 
@@ -70,7 +71,6 @@ void formatCardId(const AdapterTable& table, std::uint32_t i, char* out, std::si
 StatusCode initLib() {
     auto& os = platform::current();
     auto& st = state();
-    StartupLock serialised(os);
 
     if (!discovery::discoverAdapters(st.table, os)) {
         return StatusCode::Failed;
@@ -110,9 +110,9 @@ StatusCode initLib() {
         dataPath += kind == VendorKind::Ati ? kAtiDataFileName : kNvDataFileName;
     }
     // An unreadable data file leaves an empty profile; the reader copes.
-    carddata::decodeCardDataFile(dataPath, profilePath, carddata::kPassword, os);
+    const ini::Profile profile = readTemporaryProfile(dataPath, profilePath, os);
 
-    if (startBackend(backendFor(kind), st.table, st.cardIds[0], profilePath, os) != StatusCode::Ok) {
+    if (startBackend(backendFor(kind), st.table, st.cardIds[0], profile) != StatusCode::Ok) {
         return fail();
     }
     return StatusCode::Ok;

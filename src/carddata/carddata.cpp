@@ -1,33 +1,47 @@
 #include "carddata/carddata.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <vector>
 
 namespace zx::carddata {
 
-std::uint8_t hexDigitValue(char c) {
-    // Letters run on past F (G is 16, Z is 35). Data files are not validated:
-    // any character converts to something, never to an error.
-    if (c >= '0' && c <= '9') {
-        return static_cast<std::uint8_t>(c - '0');
+namespace {
+
+// Letters run on past F (G is 16, Z is 35). Data files are not validated:
+// any character converts to something, never to an error.
+constexpr std::array<std::uint8_t, 256> makeDigitTable() {
+    std::array<std::uint8_t, 256> table {};
+    for (unsigned c = 0; c < 256; ++c) {
+        if (c >= '0' && c <= '9') {
+            table[c] = static_cast<std::uint8_t>(c - '0');
+        } else if (c >= 'A' && c <= 'Z') {
+            table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+        } else if (c >= 'a' && c <= 'z') {
+            table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+        } else {
+            table[c] = 255;
+        }
     }
-    if (c >= 'A' && c <= 'Z') {
-        return static_cast<std::uint8_t>(c - 'A' + 10);
-    }
-    if (c >= 'a' && c <= 'z') {
-        return static_cast<std::uint8_t>(c - 'a' + 10);
-    }
-    return 255;
+    return table;
 }
+
+// Looked up once per character: start-up decodes the whole file each time.
+constexpr std::array<std::uint8_t, 256> kDigitValue = makeDigitTable();
+
+}  // namespace
+
+std::uint8_t hexDigitValue(char c) { return kDigitValue[static_cast<unsigned char>(c)]; }
 
 std::size_t hexPairsToBytes(char* text) {
     const std::size_t n = std::strlen(text) / 2;
+    const auto* in = reinterpret_cast<const unsigned char*>(text);
+    auto* out = reinterpret_cast<unsigned char*>(text);
     // Byte i is written over character i, which the pairs still to come
     // (characters 2i and beyond) never need again.
     for (std::size_t i = 0; i < n; ++i) {
-        const unsigned value = 16u * hexDigitValue(text[2 * i]) + hexDigitValue(text[2 * i + 1]);
-        text[i] = static_cast<char>(static_cast<std::uint8_t>(value & 0xFFu));
+        out[i] = static_cast<unsigned char>((kDigitValue[in[2 * i]] << 4) + kDigitValue[in[2 * i + 1]]);
     }
     return n;
 }
@@ -46,12 +60,14 @@ std::size_t decipherCardData(char* text, const char* password, platform::Platfor
 }
 
 int decodeCardDataFile(const std::string& dataPath, const std::string& profilePath, const char* password,
-                       platform::Platform& os) {
+                       platform::Platform& os, std::unique_ptr<platform::FileWriter>* keepOpen) {
     std::vector<std::uint8_t> text;
     const bool haveData = os.readFile(dataPath, kMaxDataFileSize, text);
     // The profile is created even without data, so that the profile reader
     // finds an empty file rather than a stale one from an earlier start-up.
-    const auto profile = os.createPrivateFile(profilePath);
+    std::unique_ptr<platform::FileWriter> ownProfile;
+    std::unique_ptr<platform::FileWriter>& profile = keepOpen != nullptr ? *keepOpen : ownProfile;
+    profile = os.createPrivateFile(profilePath);
     if (!haveData || !profile) {
         return -1;
     }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
@@ -29,9 +30,10 @@ std::size_t decipherCardData(char* text, const char* password, platform::Platfor
 
 // Deciphers dataPath into a new profile file at profilePath. The profile file
 // is created (empty) even when the data file cannot be read. 0 when both files
-// were opened, -1 otherwise.
+// were opened, -1 otherwise. With keepOpen the written profile file stays open
+// there (nullptr when it could not be created), to be read back through it.
 int decodeCardDataFile(const std::string& dataPath, const std::string& profilePath, const char* password,
-                       platform::Platform& os);
+                       platform::Platform& os, std::unique_ptr<platform::FileWriter>* keepOpen = nullptr);
 
 // The inverse of decoding, for authoring data files: enciphers plain profile
 // text block by block and writes it as upper-case hexadecimal pairs. Empty

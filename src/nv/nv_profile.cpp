@@ -15,14 +15,13 @@ namespace {
 
 constexpr std::uint32_t kProfileValueSize = 260;
 
-class ProfileFile {
+class ProfileSection {
 public:
-    ProfileFile(platform::Platform& os, const char* section, const std::string& path)
-        : os_(os), section_(section), path_(path) {}
+    ProfileSection(const ini::Profile& profile, const char* section) : profile_(profile), section_(section) {}
 
     // The value's text, or nullptr when the key is absent or empty.
     const char* text(const char* key) {
-        const std::uint32_t n = os_.readProfileString(path_, section_, key, buffer_, sizeof buffer_);
+        const std::uint32_t n = profile_.readString(section_, key, buffer_, sizeof buffer_);
         return n == 0 ? nullptr : buffer_;
     }
 
@@ -32,20 +31,19 @@ public:
     }
 
 private:
-    platform::Platform& os_;
+    const ini::Profile& profile_;
     const char* section_;
-    const std::string& path_;
     char buffer_[kProfileValueSize] = {};
 };
 
 }  // namespace
 
 // Missing file, section or keys give zero fields; reading never fails.
-StatusCode NvBackend::readProfile(const char* cardId, const std::string& profilePath) {
+StatusCode NvBackend::readProfile(const char* cardId, const ini::Profile& profile) {
     platform::Platform& os = platform::current();
     NvState& st = nvState();
     NvCardProfile& p = st.profile;
-    ProfileFile file(os, cardId, profilePath);
+    ProfileSection file(profile, cardId);
 
     // Registry-voltage cards take their voltage bookkeeping from the file
     // whenever it carries the keys; other cards read and ignore them.

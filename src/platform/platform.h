@@ -42,11 +42,18 @@ enum class StoreResult {
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;
 
-// A file being written; closed when destroyed.
+// A private file being written; closed when destroyed.
 class FileWriter {
 public:
     virtual ~FileWriter() = default;
     virtual bool write(const void* data, std::size_t size) = 0;
+    // The whole file as it now stands, read through this open file and never
+    // by its path, so nothing put at the path since can take its place. False
+    // when unreadable or above maxSize.
+    virtual bool readBack(std::size_t maxSize, std::vector<std::uint8_t>& out) = 0;
+    // Removes the file's name, but only while the name still leads to this
+    // very file; whatever another party put there stays.
+    virtual bool remove() = 0;
 };
 
 // RC4 keyed from the MD5 digest of a password. Every block is deciphered with
@@ -79,16 +86,10 @@ public:
     virtual bool deleteFile(const std::string& path) = 0;
     // Whole file into out; false when missing, unreadable or above maxSize.
     virtual bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) = 0;
-    // Creates (or replaces) a file readable by its owner only, never through a
-    // link planted at its path. nullptr on failure.
+    // Creates a new file readable by its owner only, never through a link
+    // planted at its path; an entry already there is removed first (a bounded
+    // number of times). nullptr on failure.
     virtual std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) = 0;
-
-    // --- Private-profile (INI) reading ---------------------------------------
-    // GetPrivateProfileString with an empty default: copies the value of key in
-    // section into buf (at most size - 1 characters and a NUL) and returns its
-    // length; 0 when absent, empty or unreadable.
-    virtual std::uint32_t readProfileString(const std::string& file, const char* section, const char* key,
-                                            char* buf, std::uint32_t size) = 0;
 
     // --- Per-user store (the registry under HKEY_CURRENT_USER) ---------------
     // Key paths use backslashes; key paths and value names compare without
@@ -107,9 +108,6 @@ public:
     // Exists while some process holds it; vanishes when that process ends.
     virtual NamedLockResult createNamedLock(const char* name, NativeHandle& handle) = 0;
     virtual void releaseNamedLock(NativeHandle handle) = 0;
-    // Blocking per-user lock that keeps two start-ups apart; 0 on failure.
-    virtual NativeHandle acquireStartupLock() = 0;
-    virtual void releaseStartupLock(NativeHandle handle) = 0;
 
     // --- Cryptography ----------------------------------------------------------
     virtual std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) = 0;

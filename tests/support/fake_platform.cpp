@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/common/ini_reader.h"
+
 namespace zxtest {
 
 namespace zp = zx::platform;
@@ -15,44 +17,6 @@ std::string lowered(std::string_view s) {
     std::string out(s);
     std::transform(out.begin(), out.end(), out.begin(), lower);
     return out;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b) { return lowered(a) == lowered(b); }
-
-std::string_view trimmed(std::string_view s) {
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!s.empty() && blank(s.front())) {
-        s.remove_prefix(1);
-    }
-    while (!s.empty() && blank(s.back())) {
-        s.remove_suffix(1);
-    }
-    return s;
-}
-
-// Finds the value of key in section of an INI text: the first matching
-// section and key win, names compare without case, the value is trimmed.
-std::optional<std::string> iniLookup(std::string_view text, std::string_view section, std::string_view key) {
-    bool inSection = false;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        const auto line = trimmed(text.substr(0, end));
-        text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-        if (line.empty() || line.front() == ';') {
-            continue;
-        }
-        if (line.front() == '[') {
-            const auto close = line.find(']');
-            const auto name = line.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1);
-            inSection = equalsNoCase(trimmed(name), section);
-            continue;
-        }
-        const auto eq = line.find('=');
-        if (inSection && eq != std::string_view::npos && equalsNoCase(trimmed(line.substr(0, eq)), key)) {
-            return std::string(trimmed(line.substr(eq + 1)));
-        }
-    }
-    return std::nullopt;
 }
 
 // Like the registry, creating a key creates the keys above it.
@@ -76,6 +40,15 @@ public:
         contents.insert(contents.end(), bytes, bytes + size);
         return true;
     }
+    bool readBack(std::size_t maxSize, std::vector<std::uint8_t>& out) override {
+        const auto it = os_.files.find(path_);
+        if (it == os_.files.end() || it->second.size() > maxSize) {
+            return false;
+        }
+        out = it->second;
+        return true;
+    }
+    bool remove() override { return os_.deleteFile(path_); }
 
 private:
     FakePlatform& os_;
@@ -171,25 +144,10 @@ std::string FakePlatform::fileText(const std::string& path) const {
     return it == files.end() ? std::string() : std::string(it->second.begin(), it->second.end());
 }
 
-std::uint32_t FakePlatform::readProfileString(const std::string& file, const char* section, const char* key,
-                                              char* buf, std::uint32_t size) {
-    if (size == 0) {
-        return 0;
-    }
-    buf[0] = '\0';
-    const auto it = files.find(file);
-    if (it == files.end()) {
-        return 0;
-    }
-    const std::string text(it->second.begin(), it->second.end());
-    const auto value = iniLookup(text, section, key);
-    if (!value) {
-        return 0;
-    }
-    const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(value->size(), size - 1));
-    std::memcpy(buf, value->data(), n);
-    buf[n] = '\0';
-    return n;
+std::uint32_t FakePlatform::readProfileString(const std::string& path, const char* section, const char* key,
+                                              char* buf, std::uint32_t size) const {
+    const zx::ini::Profile profile(fileText(path));
+    return profile.readString(section, key, buf, size);
 }
 
 std::string FakePlatform::normaliseKey(const std::string& keyPath) {
@@ -294,17 +252,6 @@ void FakePlatform::releaseNamedLock(zp::NativeHandle handle) {
 }
 
 void FakePlatform::holdNamedLockElsewhere(const std::string& name) { namedLocks[name] = nextHandle_++; }
-
-zp::NativeHandle FakePlatform::acquireStartupLock() {
-    if (startupLockFails) {
-        return 0;
-    }
-    ++startupLockAcquisitions;
-    ++startupLocksHeld;
-    return nextHandle_++;
-}
-
-void FakePlatform::releaseStartupLock(zp::NativeHandle) { --startupLocksHeld; }
 
 std::unique_ptr<zp::BlockCipher> FakePlatform::rc4FromPassword(const char* password) {
     cipherPasswords.emplace_back(password);

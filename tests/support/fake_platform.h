@@ -66,6 +66,9 @@ public:
     bool hasFile(const std::string& path) const;
     // Contents as text; empty when the file does not exist.
     std::string fileText(const std::string& path) const;
+    // A value of the profile file at path as the library's reader sees it.
+    std::uint32_t readProfileString(const std::string& path, const char* section, const char* key, char* buf,
+                                    std::uint32_t size) const;
 
     // --- Per-user store ------------------------------------------------------------
     struct StoreValue {
@@ -86,9 +89,6 @@ public:
     // --- Locks ------------------------------------------------------------------------
     std::map<std::string, zx::platform::NativeHandle> namedLocks;  // existing locks -> holder's handle
     bool namedLockFails = false;
-    bool startupLockFails = false;
-    int startupLocksHeld = 0;
-    int startupLockAcquisitions = 0;
 
     // Another process holds the named lock.
     void holdNamedLockElsewhere(const std::string& name);
@@ -115,8 +115,6 @@ public:
     bool deleteFile(const std::string& path) override;
     bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override;
     std::unique_ptr<zx::platform::FileWriter> createPrivateFile(const std::string& path) override;
-    std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
-                                    std::uint32_t size) override;
     bool storeKeyExists(const std::string& keyPath) override;
     bool storeCreateKey(const std::string& keyPath) override;
     zx::platform::StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type,
@@ -125,8 +123,6 @@ public:
                   std::uint32_t size) override;
     zx::platform::NamedLockResult createNamedLock(const char* name, zx::platform::NativeHandle& handle) override;
     void releaseNamedLock(zx::platform::NativeHandle handle) override;
-    zx::platform::NativeHandle acquireStartupLock() override;
-    void releaseStartupLock(zx::platform::NativeHandle handle) override;
     std::unique_ptr<zx::platform::BlockCipher> rc4FromPassword(const char* password) override;
     zx::platform::NativeHandle loadLibrary(const char* name) override;
     void* findSymbol(zx::platform::NativeHandle library, const char* name) override;

@@ -1,6 +1,7 @@
 #include "support/host.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -93,6 +94,10 @@ pid_t HostDeployment::start(const std::vector<std::string>& commands, const EnvV
         if (fd >= 0) {
             ::dup2(fd, STDOUT_FILENO);
             ::close(fd);
+        }
+        if (userId != -1 && (::setgroups(0, nullptr) != 0 || ::setgid(static_cast<gid_t>(userId)) != 0 ||
+                             ::setuid(static_cast<uid_t>(userId)) != 0)) {
+            ::_exit(126);
         }
         ::execve(program_.c_str(), argv.data(), envp.data());
         ::_exit(127);

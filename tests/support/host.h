@@ -31,6 +31,9 @@ public:
     explicit HostDeployment(const std::string& folderName = "app");
 
     const std::string& folder() const { return folder_; }
+    // When not -1, the host runs as this user and group (the tests must run
+    // as root to change users).
+    int userId = -1;
     void addFile(const std::string& name, const std::string& content) const;
     // Writes an enciphered card data file (e.g. "NVVGA.DAT") holding plain.
     void addCardData(const std::string& fileName, const std::string& plain) const;

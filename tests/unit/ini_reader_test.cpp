@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,17 +11,24 @@
 
 namespace {
 
+using zx::ini::Profile;
+
+std::uint32_t copyValue(std::string_view text, const char* section, const char* key, char* buf,
+                        std::uint32_t size) {
+    return Profile(std::string(text)).readString(section, key, buf, size);
+}
+
 // The value as GetPrivateProfileStringA with a 260-character buffer returns it.
 std::string get(std::string_view text, const char* section, const char* key) {
     char buf[260];
     std::memset(buf, 'X', sizeof buf);
-    const std::uint32_t n = zx::ini::copyValue(text, section, key, buf, sizeof buf);
+    const std::uint32_t n = copyValue(text, section, key, buf, sizeof buf);
     EXPECT_EQ(n, std::strlen(buf)) << "returned length must match the copied text";
     return std::string(buf, n);
 }
 
 bool found(std::string_view text, std::string_view section, std::string_view key) {
-    return zx::ini::findValue(text, section, key).has_value();
+    return Profile(std::string(text)).find(section, key).has_value();
 }
 
 TEST(IniReaderNames, SectionAndKeyIgnoreCase) {
@@ -91,7 +99,7 @@ TEST(IniReaderKeys, EmptyValueAndValuelessKeyGiveNothing) {
     // A key without '=' is present, so it also hides a later duplicate.
     EXPECT_EQ(get(text, "S", "bare"), "");
     ASSERT_TRUE(found(text, "S", "bare"));
-    EXPECT_EQ(zx::ini::findValue(text, "S", "bare")->size(), 0u);
+    EXPECT_EQ(Profile(std::string(text)).find("S", "bare")->size(), 0u);
 }
 
 TEST(IniReaderKeys, SemicolonAndHashLinesAreOrdinaryKeys) {
@@ -151,41 +159,104 @@ TEST(IniReaderBuffer, ValueIsCutToSizeMinusOneAndTerminated) {
     const std::string_view text = "[S]\nk=abcdef\n";
     char buf[8];
     std::memset(buf, 'X', sizeof buf);
-    EXPECT_EQ(zx::ini::copyValue(text, "S", "k", buf, 4), 3u);
+    EXPECT_EQ(copyValue(text, "S", "k", buf, 4), 3u);
     EXPECT_STREQ(buf, "abc");
     EXPECT_EQ(buf[4], 'X') << "nothing written past size";
 
     std::memset(buf, 'X', sizeof buf);
-    EXPECT_EQ(zx::ini::copyValue(text, "S", "k", buf, 7), 6u);
+    EXPECT_EQ(copyValue(text, "S", "k", buf, 7), 6u);
     EXPECT_STREQ(buf, "abcdef");
 
     std::memset(buf, 'X', sizeof buf);
-    EXPECT_EQ(zx::ini::copyValue(text, "S", "k", buf, 1), 0u);
+    EXPECT_EQ(copyValue(text, "S", "k", buf, 1), 0u);
     EXPECT_EQ(buf[0], '\0');
     EXPECT_EQ(buf[1], 'X');
 }
 
 TEST(IniReaderBuffer, SizeZeroWritesNothing) {
     char buf[4] = {'X', 'X', 'X', 'X'};
-    EXPECT_EQ(zx::ini::copyValue("[S]\nk=v\n", "S", "k", buf, 0), 0u);
+    EXPECT_EQ(copyValue("[S]\nk=v\n", "S", "k", buf, 0), 0u);
     EXPECT_EQ(buf[0], 'X');
 }
 
 TEST(IniReaderBuffer, AbsentOrEmptyGivesEmptyText) {
     for (const char* text : {"", "[S]\n", "[S]\nother=1\n", "[T]\nk=1\n"}) {
         char buf[4] = {'X', 'X', 'X', 'X'};
-        EXPECT_EQ(zx::ini::copyValue(text, "S", "k", buf, sizeof buf), 0u) << text;
+        EXPECT_EQ(copyValue(text, "S", "k", buf, sizeof buf), 0u) << text;
         EXPECT_EQ(buf[0], '\0') << text;
     }
 }
 
 TEST(IniReaderBuffer, NullNamesReadAsAbsent) {
     char buf[4] = {'X', 'X', 'X', 'X'};
-    EXPECT_EQ(zx::ini::copyValue("[S]\nk=v\n", nullptr, "k", buf, sizeof buf), 0u);
+    EXPECT_EQ(copyValue("[S]\nk=v\n", nullptr, "k", buf, sizeof buf), 0u);
     EXPECT_EQ(buf[0], '\0');
     buf[0] = 'X';
-    EXPECT_EQ(zx::ini::copyValue("[S]\nk=v\n", "S", nullptr, buf, sizeof buf), 0u);
+    EXPECT_EQ(copyValue("[S]\nk=v\n", "S", nullptr, buf, sizeof buf), 0u);
     EXPECT_EQ(buf[0], '\0');
+}
+
+TEST(IniReaderNul, ANulEndsTheNameOrValueItStandsIn) {
+    using namespace std::string_literals;
+    struct Case {
+        std::string text;
+        const char* section;
+        const char* key;
+        std::optional<std::string> value;  // nullopt: absent
+    };
+    const Case cases[] = {
+        // Padding after '=' is an empty value: it reads as nothing.
+        {"[S]\nVGAInfoString1=\0\0\0\0\nnext=1\n"s, "S", "VGAInfoString1", ""},
+        {"[S]\nk=ab\0cd\n"s, "S", "k", "ab"},
+        {"[S]\nk= ab \0cd\n"s, "S", "k", "ab"},
+        {"[S]\nk=\"ab\"\0\n"s, "S", "k", "ab"},
+        {"[S]\nk\0junk=v\n"s, "S", "k", "v"},
+        {"[S]\nk\0junk=v\n"s, "S", "kjunk", std::nullopt},
+        {"[S]\nk\0=v\nk=later\n"s, "S", "k", "v"},
+        {"[Card\0junk]\nk=v\n"s, "Card", "k", "v"},
+        {"[Card\0junk]\nk=v\n"s, "Cardjunk", "k", std::nullopt},
+        {"[S]\0\0\nk=v\n"s, "S", "k", "v"},
+        {"\0[S]\nk=v\n"s, "S", "k", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.text));
+        EXPECT_EQ(found(c.text, c.section, c.key), c.value.has_value());
+        EXPECT_EQ(get(c.text, c.section, c.key), c.value.value_or(""));
+    }
+}
+
+// The bytes of a UTF-16 little-endian profile, with or without its mark.
+std::string utf16le(std::u16string_view text, bool mark = true) {
+    std::string out = mark ? "\xFF\xFE" : "";
+    for (const char16_t u : text) {
+        out += static_cast<char>(u & 0xFF);
+        out += static_cast<char>(u >> 8);
+    }
+    return out;
+}
+
+TEST(IniReaderUtf16, MarkedProfileReadsWithValuesInUtf8) {
+    const std::string text = utf16le(u"[10DE_0622_B111_7A3C]\r\nGPUVoltageMax = 1150\r\nVGAInfoString0=Caf\u00E9\r\n"
+                                     u"wide=\U0001F600 \u20AC\r\nlone=a\xD800z\xDC00\r\nnul=ab\0cd\r\n");
+    EXPECT_EQ(Profile(text).encoding(), zx::ini::Encoding::Utf16Le);
+    EXPECT_EQ(get(text, "10de_0622_b111_7a3c", "gpuvoltagemax"), "1150");
+    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "VGAInfoString0"), "Caf\xC3\xA9");
+    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "wide"), "\xF0\x9F\x98\x80 \xE2\x82\xAC");
+    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "lone"), "a?z?") << "a lone surrogate cannot be converted";
+    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "nul"), "ab");
+    EXPECT_EQ(get(text + "x", "10DE_0622_B111_7A3C", "GPUVoltageMax"), "1150") << "an odd last byte is ignored";
+}
+
+TEST(IniReaderUtf16, WithoutTheLittleEndianMarkTheBytesAreTakenAsTheyAre) {
+    const std::u16string_view profile = u"[S]\r\nk=1\r\n";
+    EXPECT_FALSE(found(utf16le(profile, false), "S", "k"));
+    EXPECT_EQ(Profile(utf16le(profile, false)).encoding(), zx::ini::Encoding::Bytes);
+    std::string bigEndian = "\xFE\xFF";
+    for (const char16_t u : profile) {
+        bigEndian += static_cast<char>(u >> 8);
+        bigEndian += static_cast<char>(u & 0xFF);
+    }
+    EXPECT_FALSE(found(bigEndian, "S", "k"));
 }
 
 }  // namespace

@@ -44,9 +44,8 @@ protected:
         ASSERT_EQ(NvBackend::instance().startUp(table), zx::StatusCode::Ok);
     }
     void readProfile(const std::string& keys) {
-        const std::string path = zxtest::testRoot() + "/VGA.ini";
-        zxtest::writeFile(path, "[10DE_0611_A102_7A3C]\n" + keys);
-        ASSERT_EQ(NvBackend::instance().readProfile("10DE_0611_A102_7A3C", path), zx::StatusCode::Ok);
+        const zx::ini::Profile profile("[10DE_0611_A102_7A3C]\n" + keys);
+        ASSERT_EQ(NvBackend::instance().readProfile("10DE_0611_A102_7A3C", profile), zx::StatusCode::Ok);
     }
     bool stored(const std::string& key, const char* name, std::string& text) {
         std::uint8_t data[64] = {};

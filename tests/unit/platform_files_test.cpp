@@ -1,5 +1,5 @@
 // Folders and files: documents folder, executable folder, plain file
-// operations, private files and profile reading through the OS layer.
+// operations and private files through the OS layer.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_platform.h"
 #include "support/test_env.h"
 
 namespace {
@@ -192,20 +193,56 @@ TEST(PlatformPrivateFile, FailsWhereNoFileCanBe) {
     EXPECT_EQ(os().createPrivateFile(zxtest::testRoot()), nullptr) << "a folder is not replaced";
 }
 
-// --- Profile reading -----------------------------------------------------------
-
-TEST(PlatformProfile, ReadsAKeyFromAFile) {
+TEST(PlatformPrivateFile, ReadsBackAndRemovesOnlyItsOwnFile) {
     const std::string file = zxtest::testRoot() + "/VGA.ini";
-    zxtest::writeFile(file, "[10DE_0611_3457_1458]\r\nGPUVoltageMax = 1300\r\n");
-    char buf[260];
-    EXPECT_EQ(os().readProfileString(file, "10de_0611_3457_1458", "GPUVoltageMax", buf, sizeof buf), 4u);
-    EXPECT_STREQ(buf, "1300");
+    auto mine = os().createPrivateFile(file);
+    ASSERT_NE(mine, nullptr);
+    const std::string written = "[S]\nk=mine\n";
+    ASSERT_TRUE(mine->write(written.data(), written.size()));
+
+    // Another file renamed over the name changes nothing that is read back,
+    // and the writer leaves that file in place.
+    const std::string planted = zxtest::testRoot() + "/planted";
+    zxtest::writeFile(planted, "[S]\nk=planted\n");
+    ASSERT_EQ(::rename(planted.c_str(), file.c_str()), 0);
+    std::vector<std::uint8_t> back;
+    ASSERT_TRUE(mine->readBack(1024, back));
+    EXPECT_EQ(std::string(back.begin(), back.end()), written);
+    EXPECT_FALSE(mine->readBack(written.size() - 1, back)) << "the size limit holds";
+    EXPECT_FALSE(mine->remove());
+    EXPECT_EQ(zxtest::readFile(file), "[S]\nk=planted\n");
+
+    ASSERT_EQ(::unlink(file.c_str()), 0);
+    auto own = os().createPrivateFile(file);
+    ASSERT_NE(own, nullptr);
+    EXPECT_TRUE(own->remove());
+    EXPECT_FALSE(zxtest::fileExists(file));
 }
 
-TEST(PlatformProfile, MissingFileGivesNothing) {
-    char buf[4] = {'X', 'X', 'X', 'X'};
-    EXPECT_EQ(os().readProfileString(zxtest::testRoot() + "/none.ini", "S", "k", buf, sizeof buf), 0u);
-    EXPECT_EQ(buf[0], '\0');
+// --- Home and configuration folders ----------------------------------------------
+
+TEST(PlatformHomeFolder, RelativeHomeAndConfigVariablesAreIgnored) {
+    const std::string savedHome = zxtest::homeDir();
+    ::setenv("HOME", "relative/home", 1);
+    ::setenv("XDG_CONFIG_HOME", "relative/config", 1);
+    std::string home;
+    std::string config;
+    const bool haveHome = zx::platform::posix::homeFolder(home);
+    const bool haveConfig = zx::platform::posix::configFolder(config);
+    ::setenv("HOME", savedHome.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", zxtest::configDir().c_str(), 1);
+
+    // The password database's entry takes the place of the relative HOME.
+    if (haveHome) {
+        ASSERT_FALSE(home.empty());
+        EXPECT_EQ(home.front(), '/');
+        EXPECT_EQ(home.find("relative"), std::string::npos);
+        ASSERT_TRUE(haveConfig);
+        EXPECT_EQ(config.front(), '/');
+        EXPECT_EQ(config.find("relative"), std::string::npos);
+    } else {
+        EXPECT_FALSE(haveConfig);
+    }
 }
 
 }  // namespace

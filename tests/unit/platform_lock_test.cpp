@@ -66,11 +66,6 @@ TEST(PlatformNamedLock, DifferentNamesAreIndependent) {
     NativeHandle held = 0;
     ASSERT_EQ(os().createNamedLock("A", held), NamedLockResult::Created);
     EXPECT_EQ(probe("B"), NamedLockResult::Created);
-    // The start-up lock has a file of its own that no lock name reaches.
-    const NativeHandle startup = os().acquireStartupLock();
-    ASSERT_NE(startup, 0);
-    EXPECT_EQ(probe("startup"), NamedLockResult::Created);
-    os().releaseStartupLock(startup);
     os().releaseNamedLock(held);
 }
 
@@ -130,36 +125,8 @@ TEST(PlatformNamedLock, HandlesAreNeverZero) {
             ::_exit(2);  // the lock must survive moving off descriptor 0
         }
         os().releaseNamedLock(h);
-        const NativeHandle startup = os().acquireStartupLock();
-        ::_exit(startup != 0 ? 0 : 3);
+        ::_exit(0);
     }
-    EXPECT_EQ(waitForExit(child), 0);
-}
-
-TEST(PlatformStartupLock, KeepsAnotherProcessWaitingUntilReleased) {
-    const NativeHandle held = os().acquireStartupLock();
-    ASSERT_NE(held, 0);
-
-    int acquired[2];
-    ASSERT_EQ(::pipe(acquired), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(acquired[0]);
-        const NativeHandle h = os().acquireStartupLock();
-        const char c = h != 0 ? 'a' : 'f';
-        ::_exit(::write(acquired[1], &c, 1) == 1 ? 0 : 1);
-    }
-    ::close(acquired[1]);
-    // Whatever the wait, the child cannot get the lock while it is held here.
-    pollfd p {acquired[0], POLLIN, 0};
-    EXPECT_EQ(::poll(&p, 1, 200), 0) << "the child got the start-up lock while it was held";
-
-    os().releaseStartupLock(held);
-    char c = 0;
-    EXPECT_EQ(::read(acquired[0], &c, 1), 1);
-    EXPECT_EQ(c, 'a');
-    ::close(acquired[0]);
     EXPECT_EQ(waitForExit(child), 0);
 }
 
@@ -185,7 +152,6 @@ TEST(PlatformRuntimeFolder, LinkInPlaceOfTheFolderIsRefused) {
     ASSERT_EQ(::chmod(elsewhere.c_str(), 0700), 0);
     ASSERT_EQ(::symlink(elsewhere.c_str(), lockFolder().c_str()), 0);
     EXPECT_EQ(probe(), NamedLockResult::Failed);
-    EXPECT_EQ(os().acquireStartupLock(), 0);
     EXPECT_FALSE(zxtest::fileExists(elsewhere + "/" + kName + ".lock"));
 }
 

@@ -1,5 +1,5 @@
 // Folders and files: the user's documents folder, the executable's folder,
-// plain file operations, private files and private-profile reading.
+// plain file operations and private files.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "platform/common/ini_reader.h"
 #include "platform/posix/posix_io.h"
 #include "platform/posix/posix_platform.h"
 
@@ -17,8 +16,9 @@ namespace zx::platform::posix {
 
 namespace {
 
-// Profiles are small card data files; anything larger is not one.
-constexpr std::size_t kMaxProfileSize = 16u << 20;
+// How often an entry found at a private file's path is removed before the
+// creation gives up: another process may be creating the same file just then.
+constexpr int kCreateAttempts = 8;
 
 bool isDirectory(const std::string& path) {
     struct stat st {};
@@ -103,21 +103,58 @@ bool documentsFromUserDirs(const std::string& file, const std::string& home, std
 
 class FdWriter final : public FileWriter {
 public:
-    explicit FdWriter(int fd) : fd_(fd) {}
+    FdWriter(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
     ~FdWriter() override { ::close(fd_); }
     FdWriter(const FdWriter&) = delete;
     FdWriter& operator=(const FdWriter&) = delete;
     bool write(const void* data, std::size_t size) override { return writeAll(fd_, data, size); }
 
+    bool readBack(std::size_t maxSize, std::vector<std::uint8_t>& out) override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0 || static_cast<std::uint64_t>(st.st_size) > maxSize) {
+            return false;
+        }
+        std::vector<std::uint8_t> data(static_cast<std::size_t>(st.st_size));
+        std::size_t used = 0;
+        while (used < data.size()) {
+            const ssize_t n = ::pread(fd_, data.data() + used, data.size() - used, static_cast<off_t>(used));
+            if (n < 0 && errno == EINTR) {
+                continue;
+            }
+            if (n <= 0) {
+                return false;
+            }
+            used += static_cast<std::size_t>(n);
+        }
+        out = std::move(data);
+        return true;
+    }
+
+    bool remove() override {
+        // There is no unlink by descriptor: the name is checked to lead to
+        // this file first, so a file put in its place earlier stays (only one
+        // renamed over it in the instant between check and unlink could go).
+        struct stat mine {};
+        struct stat there {};
+        if (::fstat(fd_, &mine) != 0 || ::lstat(path_.c_str(), &there) != 0 || mine.st_dev != there.st_dev ||
+            mine.st_ino != there.st_ino) {
+            return false;
+        }
+        return ::unlink(path_.c_str()) == 0;
+    }
+
 private:
     int fd_;
+    std::string path_;
 };
 
 }  // namespace
 
 bool homeFolder(std::string& out) {
+    // A relative HOME would name a folder below whatever the current folder
+    // happens to be; like a relative XDG variable it is ignored.
     const char* home = std::getenv("HOME");
-    if (home != nullptr && home[0] != '\0') {
+    if (home != nullptr && home[0] == '/') {
         out = home;
         return true;
     }
@@ -128,7 +165,7 @@ bool homeFolder(std::string& out) {
     while (::getpwuid_r(::getuid(), &pw, buf.data(), buf.size(), &result) == ERANGE && buf.size() < (1u << 20)) {
         buf.resize(buf.size() * 2);
     }
-    if (result == nullptr || result->pw_dir == nullptr || result->pw_dir[0] == '\0') {
+    if (result == nullptr || result->pw_dir == nullptr || result->pw_dir[0] != '/') {
         return false;
     }
     out = result->pw_dir;
@@ -220,26 +257,20 @@ bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uin
 }
 
 std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) {
-    // Whatever is at the path goes first, a link included (unlink never follows
-    // one); O_EXCL|O_NOFOLLOW then refuses anything planted in between.
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
-        return nullptr;
+    // Only a file this call creates is ever used: O_EXCL|O_NOFOLLOW refuses
+    // whatever stands at the path, a link included. Such an entry is removed
+    // (unlink never follows a link) and the creation tried again, a bounded
+    // number of times, since another process may be doing the same.
+    for (int attempt = 0; attempt < kCreateAttempts; ++attempt) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+        if (fd >= 0) {
+            return std::make_unique<FdWriter>(fd, path);
+        }
+        if (errno != EEXIST || (::unlink(path.c_str()) != 0 && errno != ENOENT)) {
+            return nullptr;
+        }
     }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        return nullptr;
-    }
-    return std::make_unique<FdWriter>(fd);
-}
-
-std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
-                                std::uint32_t size) {
-    std::vector<std::uint8_t> raw;
-    if (!readRegularFile(file, kMaxProfileSize, raw)) {
-        raw.clear();
-    }
-    const std::string_view text(reinterpret_cast<const char*>(raw.data()), raw.size());
-    return ini::copyValue(text, section, key, buf, size);
+    return nullptr;
 }
 
 }  // namespace zx::platform::posix

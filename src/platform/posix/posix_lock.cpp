@@ -18,9 +18,6 @@ namespace zx::platform::posix {
 
 namespace {
 
-// Dot-files are not lock names, so the start-up lock cannot be named by one.
-constexpr const char* kStartupLockFile = ".startup.lock";
-
 bool validLockName(const char* name) {
     return name != nullptr && name[0] != '\0' && name[0] != '.' && std::strchr(name, '/') == nullptr;
 }
@@ -119,19 +116,5 @@ void releaseNamedLock(NativeHandle handle) {
         ::close(fd);
     }
 }
-
-NativeHandle acquireStartupLock() {
-    const int fd = openLockFile(kStartupLockFile);
-    if (fd < 0) {
-        return 0;
-    }
-    if (flockRetrying(fd, LOCK_EX) != 0) {
-        ::close(fd);
-        return 0;
-    }
-    return fd;
-}
-
-void releaseStartupLock(NativeHandle handle) { releaseNamedLock(handle); }
 
 }  // namespace zx::platform::posix

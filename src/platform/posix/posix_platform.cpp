@@ -21,11 +21,6 @@ public:
         return posix::createPrivateFile(path);
     }
 
-    std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
-                                    std::uint32_t size) override {
-        return posix::readProfileString(file, section, key, buf, size);
-    }
-
     bool storeKeyExists(const std::string& keyPath) override { return posix::storeKeyExists(keyPath); }
     bool storeCreateKey(const std::string& keyPath) override { return posix::storeCreateKey(keyPath); }
     StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
@@ -41,8 +36,6 @@ public:
         return posix::createNamedLock(name, handle);
     }
     void releaseNamedLock(NativeHandle handle) override { posix::releaseNamedLock(handle); }
-    NativeHandle acquireStartupLock() override { return posix::acquireStartupLock(); }
-    void releaseStartupLock(NativeHandle handle) override { posix::releaseStartupLock(handle); }
 
     std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) override {
         return posix::rc4FromPassword(password);

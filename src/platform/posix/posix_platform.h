@@ -33,8 +33,6 @@ bool createFolder(const std::string& path);
 bool deleteFile(const std::string& path);
 bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out);
 std::unique_ptr<FileWriter> createPrivateFile(const std::string& path);
-std::uint32_t readProfileString(const std::string& file, const char* section, const char* key, char* buf,
-                                std::uint32_t size);
 
 // --- posix_store.cpp --------------------------------------------------------
 // Path of the store's database file.
@@ -57,8 +55,6 @@ std::string runtimeFolderPath();
 int openPrivateFolder(const std::string& path);
 NamedLockResult createNamedLock(const char* name, NativeHandle& handle);
 void releaseNamedLock(NativeHandle handle);
-NativeHandle acquireStartupLock();
-void releaseStartupLock(NativeHandle handle);
 
 // --- posix_crypto.cpp -------------------------------------------------------
 std::unique_ptr<BlockCipher> rc4FromPassword(const char* password);

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -106,27 +107,42 @@ std::optional<sqlite3_int64> queryInt(sqlite3* db, const char* sql) {
     return sqlite3_column_int64(st.get(), 0);
 }
 
-std::string journalMode(sqlite3* db, const char* pragma) {
+// The journal mode after the pragma, or the error that stopped it.
+int journalMode(sqlite3* db, const char* pragma, std::string& mode) {
     Statement st(db, pragma);
-    if (!st || st.step() != SQLITE_ROW) {
-        return {};
+    if (!st) {
+        return sqlite3_errcode(db);
     }
-    const auto* mode = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
-    return mode != nullptr ? mode : "";
+    const int rc = st.step();
+    if (rc != SQLITE_ROW) {
+        return rc;
+    }
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0));
+    mode = text != nullptr ? text : "";
+    return SQLITE_OK;
 }
+
+bool isBusy(int rc) { return (rc & 0xFF) == SQLITE_BUSY || (rc & 0xFF) == SQLITE_LOCKED; }
 
 // WAL lets readers and the one writer work at once. The mode is kept in the
 // file, so only the very first connections ever switch it; the switch needs
 // the database to itself and SQLite does not wait for that through the busy
-// handler, so two processes creating the store together retry here.
-bool ensureWal(sqlite3* db) {
+// handler, so two processes creating the store together retry here. Only a
+// busy database is waited for: any other failure (not a database, read-only,
+// no room) answers at once. SQLITE_OK, or the error.
+int ensureWal(sqlite3* db) {
     constexpr int kPauseMs = 5;
     for (int waitedMs = 0;; waitedMs += kPauseMs) {
-        if (journalMode(db, "PRAGMA journal_mode") == "wal" || journalMode(db, "PRAGMA journal_mode=WAL") == "wal") {
-            return true;
+        std::string mode;
+        int rc = journalMode(db, "PRAGMA journal_mode", mode);
+        if (rc == SQLITE_OK && mode != "wal") {
+            rc = journalMode(db, "PRAGMA journal_mode=WAL", mode);
         }
-        if (waitedMs >= kBusyTimeoutMs) {
-            return false;
+        if (rc == SQLITE_OK) {
+            return mode == "wal" ? SQLITE_OK : SQLITE_ERROR;
+        }
+        if (!isBusy(rc) || waitedMs >= kBusyTimeoutMs) {
+            return rc;
         }
         sqlite3_sleep(kPauseMs);
     }
@@ -148,6 +164,34 @@ bool ensureSchema(sqlite3* db) {
     return exec(db, setVersion.c_str()) && tx.commit();
 }
 
+// A file that SQLite does not take for a database (or finds damaged) is kept
+// for inspection under a new name, "<store>.broken-<UTC time>-<pid>", and a
+// new store begins at the old name. Only the very file found broken is moved:
+// another process may have done so and begun a new store already.
+bool moveAside(const std::string& path, const struct stat& broken) {
+    struct stat now {};
+    if (::lstat(path.c_str(), &now) != 0 || now.st_dev != broken.st_dev || now.st_ino != broken.st_ino) {
+        return true;  // moved aside already: the store at the name now is tried
+    }
+    char stamp[32] = {};
+    const std::time_t t = std::time(nullptr);
+    std::tm utc {};
+    ::gmtime_r(&t, &utc);
+    std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &utc);
+    const std::string aside = path + ".broken-" + stamp + "-" + std::to_string(::getpid());
+    if (::rename(path.c_str(), aside.c_str()) != 0) {
+        return false;
+    }
+    // The journal files belong to the broken file; a new store must not
+    // take them up.
+    for (const char* suffix : {"-wal", "-shm"}) {
+        ::rename((path + suffix).c_str(), (aside + suffix).c_str());
+    }
+    return true;
+}
+
+bool isBroken(int rc) { return (rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT; }
+
 class Connection {
 public:
     Connection() {
@@ -159,27 +203,13 @@ public:
         if (slash == std::string::npos || !createFolders(path.substr(0, slash))) {
             return;
         }
-        // Created (or tightened) here first so that the database, and the
-        // journal files that SQLite gives the same mode, are the user's alone.
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            return;
-        }
-        ::fchmod(fd, 0600);
-        ::close(fd);
-        int flags = SQLITE_OPEN_READWRITE;
-#ifdef SQLITE_OPEN_NOFOLLOW
-        flags |= SQLITE_OPEN_NOFOLLOW;
-#endif
-        if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
-            sqlite3_close_v2(db_);
-            db_ = nullptr;
-            return;
-        }
-        sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-        if (!ensureWal(db_) || !exec(db_, "PRAGMA synchronous=FULL") || !ensureSchema(db_)) {
-            sqlite3_close_v2(db_);
-            db_ = nullptr;
+        // A broken store is moved aside once; the new one must then work.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            struct stat file {};
+            const int rc = open(path, file);
+            if (rc == SQLITE_OK || !isBroken(rc) || attempt > 0 || !moveAside(path, file)) {
+                return;
+            }
         }
     }
     ~Connection() { sqlite3_close_v2(db_); }
@@ -190,6 +220,40 @@ public:
     sqlite3* get() const { return db_; }
 
 private:
+    // SQLITE_OK with db_ ready, else the error (db_ null); file receives the
+    // identity of the file opened.
+    int open(const std::string& path, struct stat& file) {
+        // Created (or tightened) here first so that the database, and the
+        // journal files that SQLite gives the same mode, are the user's alone.
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            return SQLITE_CANTOPEN;
+        }
+        ::fchmod(fd, 0600);
+        ::fstat(fd, &file);
+        ::close(fd);
+        int flags = SQLITE_OPEN_READWRITE;
+#ifdef SQLITE_OPEN_NOFOLLOW
+        flags |= SQLITE_OPEN_NOFOLLOW;
+#endif
+        int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
+        if (rc == SQLITE_OK) {
+            sqlite3_busy_timeout(db_, kBusyTimeoutMs);
+            rc = ensureWal(db_);
+        }
+        if (rc == SQLITE_OK && !(exec(db_, "PRAGMA synchronous=FULL") && ensureSchema(db_))) {
+            rc = sqlite3_errcode(db_);
+            if (rc == SQLITE_OK) {
+                rc = SQLITE_ERROR;
+            }
+        }
+        if (rc != SQLITE_OK) {
+            sqlite3_close_v2(db_);
+            db_ = nullptr;
+        }
+        return rc;
+    }
+
     sqlite3* db_ = nullptr;
 };
 
