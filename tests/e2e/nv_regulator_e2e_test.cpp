@@ -314,23 +314,13 @@ TEST_F(NvRegulatorE2E, PwmPinIsBitZeroOfTheFiveBitCode) {
     EXPECT_EQ(regulatorState(), "vid=17 voltage=1075 mem=0 pwm=1");
 }
 
-TEST_F(NvRegulatorE2E, DefaultsAndRangesComeFromTheProfile) {
-    const HostResult r = run(kKind1, kFiveBit + kLevels + "DefaultGPUVoltage2D=900\nDefaultMemoryVoltageLevel3D=3\n"
-                                                          "DefaultPWMLevel=1\nPWMClockMin=0\n",
-                             {"ZXGetVoltageInfo", "0", "ZXGetPerformanceDefaultVoltages", "0", "ZXGet2DDefaultVoltage",
-                              "0", "ZXGetMemoryVoltageInfo", "0", "ZXGetMemoryVoltageDefault", "0",
-                              "ZXGetPWMClockInfo", "0", "ZXGetPWMClockDefault", "0", "ZXSetMemoryVoltageDefault", "0",
-                              "ZXSetPWMClockDefault", "0", "ZXGetPerformanceLevelVoltages", "0"});
-    EXPECT_EQ(r.of("ZXGetVoltageInfo"), "0 1300 800 25");
-    EXPECT_EQ(r.of("ZXGetPerformanceDefaultVoltages"), "0 1 1100 0 0 0");
-    EXPECT_EQ(r.of("ZXGet2DDefaultVoltage"), "0 900");
-    EXPECT_EQ(r.of("ZXGetMemoryVoltageInfo"), "0 3 0 1");
-    EXPECT_EQ(r.of("ZXGetMemoryVoltageDefault"), "0 3");
-    EXPECT_EQ(r.of("ZXGetPWMClockInfo"), "0 1 0 1");
-    EXPECT_EQ(r.of("ZXGetPWMClockDefault"), "0 1");
+TEST_F(NvRegulatorE2E, DefaultSettersProgramTheProfileLevels) {
+    const HostResult r = run(kKind1, kFiveBit + kLevels + "DefaultMemoryVoltageLevel3D=3\nDefaultPWMLevel=1\n",
+                             {"ZXSetMemoryVoltageDefault", "0", "ZXSetPWMClockDefault", "0",
+                              "ZXGetPerformanceLevelVoltages", "0"});
     EXPECT_EQ(r.of("ZXSetMemoryVoltageDefault"), "0");
     EXPECT_EQ(r.of("ZXSetPWMClockDefault"), "0");
-    // Pin 21 (PWM 1) is bit 0 of the otherwise all-zero code: 1.
+    // Pin 21 alone makes code 1, outside the table: step 0.
     EXPECT_EQ(r.of("ZXGetPerformanceLevelVoltages"), "0 1 800 0 0 0");
     EXPECT_EQ(regulatorState(), "vid=1 voltage=- mem=3 pwm=1");
 }
