@@ -8,7 +8,7 @@
 #include "zxsim_nvapi.h"
 
 using zxsim::Simulator;
-namespace nv = zx::nv;
+namespace nv = zxsim::nv;
 
 namespace {
 
@@ -23,37 +23,37 @@ auto guarded(F f, decltype(f()) onError) noexcept -> decltype(f()) {
 
 Simulator& sim() { return Simulator::instance(); }
 
-nv::NvStatus ZX_NVAPI_CALL initialize() {
+nv::NvStatus ZXSIM_NVAPI_CALL initialize() {
     return guarded([] { return sim().initialize(); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL enumPhysicalGpus(nv::NvGpuHandle handles[nv::kMaxPhysicalGpus], std::uint32_t* count) {
+nv::NvStatus ZXSIM_NVAPI_CALL enumPhysicalGpus(nv::NvGpuHandle handles[nv::kMaxPhysicalGpus], std::uint32_t* count) {
     return guarded([&] { return sim().enumPhysicalGpus(handles, count); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL getBusId(nv::NvGpuHandle gpu, std::uint32_t* bus) {
+nv::NvStatus ZXSIM_NVAPI_CALL getBusId(nv::NvGpuHandle gpu, std::uint32_t* bus) {
     return guarded([&] { return sim().getBusId(gpu, bus); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL getPerfClocks(nv::NvGpuHandle gpu, std::uint32_t selector, nv::NvPerfClocksRecord* rec) {
+nv::NvStatus ZXSIM_NVAPI_CALL getPerfClocks(nv::NvGpuHandle gpu, std::uint32_t selector, nv::NvPerfClocksRecord* rec) {
     return guarded([&] { return sim().getPerfClocks(gpu, selector, rec); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL setPerfClocks(nv::NvGpuHandle gpu, std::uint32_t selector, nv::NvPerfClocksRecord* rec) {
+nv::NvStatus ZXSIM_NVAPI_CALL setPerfClocks(nv::NvGpuHandle gpu, std::uint32_t selector, nv::NvPerfClocksRecord* rec) {
     return guarded([&] { return sim().setPerfClocks(gpu, selector, rec); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL getThermalSettings(nv::NvGpuHandle gpu, std::uint32_t sensor, nv::NvThermalRecord* rec) {
+nv::NvStatus ZXSIM_NVAPI_CALL getThermalSettings(nv::NvGpuHandle gpu, std::uint32_t sensor, nv::NvThermalRecord* rec) {
     return guarded([&] { return sim().getThermalSettings(gpu, sensor, rec); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL getCoolerSettings(nv::NvGpuHandle gpu, std::uint32_t selector, nv::NvCoolerRecord* rec) {
+nv::NvStatus ZXSIM_NVAPI_CALL getCoolerSettings(nv::NvGpuHandle gpu, std::uint32_t selector, nv::NvCoolerRecord* rec) {
     return guarded([&] { return sim().getCoolerSettings(gpu, selector, rec); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL setCoolerLevels(nv::NvGpuHandle gpu, std::uint32_t index, nv::NvCoolerLevelsRecord* rec) {
+nv::NvStatus ZXSIM_NVAPI_CALL setCoolerLevels(nv::NvGpuHandle gpu, std::uint32_t index, nv::NvCoolerLevelsRecord* rec) {
     return guarded([&] { return sim().setCoolerLevels(gpu, index, rec); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL restoreCoolerSettings(nv::NvGpuHandle gpu, std::uint32_t* indices, std::uint32_t count) {
+nv::NvStatus ZXSIM_NVAPI_CALL restoreCoolerSettings(nv::NvGpuHandle gpu, std::uint32_t* indices, std::uint32_t count) {
     return guarded([&] { return sim().restoreCoolerSettings(gpu, indices, count); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL i2cRead(nv::NvGpuHandle gpu, nv::NvI2cTransfer* transfer, std::uint32_t* one) {
+nv::NvStatus ZXSIM_NVAPI_CALL i2cRead(nv::NvGpuHandle gpu, nv::NvI2cTransfer* transfer, std::uint32_t* one) {
     return guarded([&] { return sim().i2cRead(gpu, transfer, one); }, ZXSIM_NVAPI_ERROR);
 }
-nv::NvStatus ZX_NVAPI_CALL i2cWrite(nv::NvGpuHandle gpu, nv::NvI2cTransfer* transfer, std::uint32_t* one) {
+nv::NvStatus ZXSIM_NVAPI_CALL i2cWrite(nv::NvGpuHandle gpu, nv::NvI2cTransfer* transfer, std::uint32_t* one) {
     return guarded([&] { return sim().i2cWrite(gpu, transfer, one); }, ZXSIM_NVAPI_ERROR);
 }
 
@@ -92,7 +92,7 @@ const char* heldText(std::string text) {
 
 extern "C" {
 
-ZXSIM_NVAPI_EXPORT void* ZX_NVAPI_CALL nvapi_QueryInterface(std::uint32_t id) {
+ZXSIM_NVAPI_EXPORT void* ZXSIM_NVAPI_CALL nvapi_QueryInterface(std::uint32_t id) {
     return guarded(
         [&]() -> void* {
             std::optional<zxsim::Op> op = sim().queryInterface(id);

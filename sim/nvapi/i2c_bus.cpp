@@ -23,6 +23,72 @@ bool RegisterFileDevice::poke(std::uint8_t reg, std::uint8_t value) {
     return true;
 }
 
+PinControllerDevice::PinControllerDevice(PinController::Kind kind, Card card) : pins_(kind), card_(card) {}
+
+std::unique_ptr<I2cDevice> PinControllerDevice::clone() const {
+    return std::make_unique<PinControllerDevice>(*this);
+}
+
+const char* PinControllerDevice::typeName() const {
+    return pins_.kind() == PinController::Kind::One ? "pinctl1" : "pinctl2";
+}
+
+namespace {
+
+struct VidTable {
+    unsigned bits;
+    unsigned pins[5];
+    unsigned topCode;  // code of the lowest voltage
+};
+constexpr VidTable kVidTables[] = {
+    {5, {21, 10, 11, 12, 22}, 28},
+    {4, {10, 11, 12, 22, 0}, 9},
+    {3, {10, 14, 11, 0, 0}, 7},
+};
+
+const VidTable* vidTable(unsigned bits) {
+    for (const VidTable& t : kVidTables) {
+        if (t.bits == bits) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool isVidWidth(unsigned bits) { return vidTable(bits) != nullptr; }
+
+unsigned PinControllerDevice::vidCode() const {
+    const VidTable* t = vidTable(card_.vidBits);
+    return t == nullptr ? 0 : pins_.pinsValue(t->pins, t->bits);
+}
+
+std::optional<std::uint32_t> PinControllerDevice::gpuVoltage() const {
+    const VidTable* t = vidTable(card_.vidBits);
+    unsigned code = vidCode();
+    // The 5-bit table starts at code 8.
+    unsigned lowest = t != nullptr && t->bits == 5 ? 8 : 0;
+    if (t == nullptr || card_.step == 0 || code > t->topCode || code < lowest) {
+        return std::nullopt;
+    }
+    return card_.base + (t->topCode - code) * card_.step;
+}
+
+unsigned PinControllerDevice::memoryVoltageLevel() const {
+    const unsigned kind1[] = {24, 23};  // bit 0, bit 1
+    const unsigned kind2[] = {16, 17};
+    return pins_.pinsValue(pins_.kind() == PinController::Kind::One ? kind1 : kind2, 2);
+}
+
+unsigned PinControllerDevice::pwmLevel() const { return pins_.pinLevel(21).value_or(0); }
+
+std::string PinControllerDevice::stateText() const {
+    std::optional<std::uint32_t> v = gpuVoltage();
+    return "vid=" + std::to_string(vidCode()) + " voltage=" + (v ? std::to_string(*v) : std::string("-")) +
+           " mem=" + std::to_string(memoryVoltageLevel()) + " pwm=" + std::to_string(pwmLevel());
+}
+
 namespace {
 
 struct DeviceType {
@@ -33,6 +99,8 @@ struct DeviceType {
 // New device types are added here.
 const DeviceType kDeviceTypes[] = {
     {"registers", [] { return std::unique_ptr<I2cDevice>(new RegisterFileDevice); }},
+    {"pinctl1", [] { return std::unique_ptr<I2cDevice>(new PinControllerDevice(PinController::Kind::One, {5, 0, 0})); }},
+    {"pinctl2", [] { return std::unique_ptr<I2cDevice>(new PinControllerDevice(PinController::Kind::Two, {3, 0, 0})); }},
 };
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "pin_controller.h"
+
 namespace zxsim {
 
 // One device on the bus. Bus transactions go through read() and write(), which
@@ -43,6 +45,46 @@ public:
 private:
     std::uint8_t registers_[256] = {};
 };
+
+// The regulator's pin controller on a card: the register model plus what the
+// card makes of its pins. The regulator reads a VID code of `vidBits` bits
+// from its pins (5: pins 21, 10, 11, 12, 22; 4: pins 10, 11, 12, 22; 3: pins
+// 10, 14, 11; first pin = bit 0); the highest code of the table (28, 9 or 7)
+// gives `base`, each code below it one `step` more. Memory-voltage level:
+// kind 1 2 x pin 23 + pin 24, kind 2 pin 16 + 2 x pin 17; PWM level: pin 21.
+class PinControllerDevice final : public I2cDevice {
+public:
+    struct Card {
+        unsigned vidBits = 5;
+        std::uint32_t base = 0;
+        std::uint32_t step = 0;  // 0: the card reports no voltage, only the code
+    };
+
+    PinControllerDevice(PinController::Kind kind, Card card);
+    std::unique_ptr<I2cDevice> clone() const override;
+    const char* typeName() const override;
+    bool read(std::uint8_t reg, std::uint8_t& value) override { return pins_.read(reg, value); }
+    bool write(std::uint8_t reg, std::uint8_t value) override { return pins_.write(reg, value); }
+    std::optional<std::uint8_t> peek(std::uint8_t reg) const override { return pins_.peek(reg); }
+    bool poke(std::uint8_t reg, std::uint8_t value) override { return pins_.poke(reg, value); }
+
+    const PinController& pins() const { return pins_; }
+    unsigned vidCode() const;
+    // The GPU voltage the VID code selects; nothing for a code outside the
+    // table or a card without a voltage scale.
+    std::optional<std::uint32_t> gpuVoltage() const;
+    unsigned memoryVoltageLevel() const;
+    unsigned pwmLevel() const;
+    // "vid=16 voltage=1100 mem=2 pwm=0" (voltage=- when there is none).
+    std::string stateText() const;
+
+private:
+    PinController pins_;
+    Card card_;
+};
+
+// Whether a VID code width is one PinControllerDevice knows (5, 4 or 3).
+bool isVidWidth(unsigned bits);
 
 // Builds a device of a type named in a scenario; nullptr for an unknown type.
 std::unique_ptr<I2cDevice> makeI2cDevice(const std::string& type);

@@ -6,9 +6,9 @@
 
 #include <cstdio>
 
-#include "nv/nvapi_types.h"
+#include "nvapi_contract.h"
 
-namespace nv = zx::nv;
+namespace nv = zxsim::nv;
 
 int main() {
     void* lib = dlopen("libnvidia-api.so.1", RTLD_NOW);

@@ -8,7 +8,6 @@
 
 namespace zxsim {
 
-namespace nv = zx::nv;
 
 namespace {
 
@@ -198,9 +197,11 @@ public:
             device(f);
         } else if (directive == "i2c") {
             i2c(f);
+        } else if (directive == "regulator") {
+            regulator(f);
         } else {
             throw LineError("unknown directive '" + directive +
-                            "' (gpu, clock, thermal, cooler, device, i2c, fault, missing, init)");
+                            "' (gpu, clock, thermal, cooler, device, i2c, regulator, fault, missing, init)");
         }
         f.finish();
     }
@@ -305,6 +306,28 @@ private:
         g.i2c.attach(address, std::move(dev));
     }
 
+    // The regulator's pin controller at its kind's address byte.
+    void regulator(Fields& f) {
+        Gpu& g = current("regulator");
+        std::uint32_t kind = f.u32("kind", 2);
+        if (kind == 0) {
+            throw LineError("regulator kind is 1 or 2");
+        }
+        PinControllerDevice::Card card;
+        card.vidBits = f.u32Or("vid", kind == 1 ? 5 : 3);
+        if (!isVidWidth(card.vidBits) || (kind == 2) != (card.vidBits == 3)) {
+            throw LineError("vid= is 5 or 4 on kind 1, 3 on kind 2");
+        }
+        card.base = f.u32Or("base", 0);
+        card.step = f.u32Or("step", 0);
+        auto dev = std::make_unique<PinControllerDevice>(
+            kind == 1 ? PinController::Kind::One : PinController::Kind::Two, card);
+        std::uint8_t address = dev->pins().address();
+        if (g.i2c.device(address) != nullptr) {
+            throw LineError("a device at this address is already on the bus");
+        }
+        g.i2c.attach(address, std::move(dev));
+    }
     void i2c(Fields& f) {
         Gpu& g = current("i2c");
         std::uint8_t address = static_cast<std::uint8_t>(f.u32("addr", 0xFF));

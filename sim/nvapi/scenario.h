@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "i2c_bus.h"
-#include "nv/nvapi_types.h"
+#include "nvapi_contract.h"
 
 namespace zxsim {
 
-using zx::nv::NvStatus;
+using nv::NvStatus;
 
 // The operations nvapi_QueryInterface answers.
 enum class Op : unsigned {
@@ -43,7 +43,7 @@ std::optional<Op> opByName(const std::string& name);
 std::optional<Op> opById(std::uint32_t id);
 
 struct Cooler {
-    zx::nv::NvCoolerRow row;
+    nv::NvCoolerRow row;
     std::uint32_t defaultLevel;  // the level the driver returns to on restore
 };
 
@@ -52,8 +52,8 @@ struct Gpu {
     std::uint32_t levelCount = 1;
     std::uint32_t currentLevel = 0;
     // Clock entries by level selector, in record order.
-    std::map<std::uint32_t, std::vector<zx::nv::NvClockEntry>> clocks;
-    std::vector<zx::nv::NvThermalSensor> sensors;
+    std::map<std::uint32_t, std::vector<nv::NvClockEntry>> clocks;
+    std::vector<nv::NvThermalSensor> sensors;
     std::vector<Cooler> coolers;
     I2cBus i2c;
 };

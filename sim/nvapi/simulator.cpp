@@ -100,6 +100,7 @@ public:
     }
 
     Gpu& gpu() { return sim_.state_.gpus[*gpu_]; }
+    unsigned gpuNumber() const { return *gpu_; }
 
     NvStatus done(NvStatus status, const std::string& outputs = {}) {
         sim_.appendLog(line_ + fmt(" -> %d", status) + (status == kOk ? outputs : std::string()));
@@ -500,7 +501,14 @@ NvStatus Simulator::transfer(Call& call, nv::NvI2cTransfer* t, std::uint32_t* on
     }
     std::uint8_t reg = t->registerAddress[0];
     if (write) {
-        return call.done(device->write(reg, t->data[0]) ? kOk : kError);
+        // A pin controller whose pins change shows what the card now runs at.
+        auto* pins = dynamic_cast<PinControllerDevice*>(device);
+        const std::string before = pins != nullptr ? pins->stateText() : std::string();
+        NvStatus status = call.done(device->write(reg, t->data[0]) ? kOk : kError);
+        if (pins != nullptr && pins->stateText() != before) {
+            appendLog(fmt("Regulator gpu=%u ", call.gpuNumber()) + pins->stateText());
+        }
+        return status;
     }
     std::uint8_t value = 0;
     if (!device->read(reg, value)) {

@@ -14,7 +14,6 @@
 
 namespace zxsim {
 
-namespace nv = zx::nv;
 
 class Simulator {
 public:

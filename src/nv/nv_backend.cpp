@@ -89,7 +89,7 @@ StatusCode NvBackend::startUp(const AdapterTable& table) {
     // registry key exists only for registry-voltage cards.
     st.regulatorKind = RegulatorKind::None;
     st.cardRegistryKey[0] = '\0';
-    if (regulator::probeRegulator(st.gpuHandles[0])) {
+    if (regulator::NvProbeRegulator(st.gpuHandles[0])) {
         st.regulatorKind = RegulatorKind::PinController;
     } else {
         char cardId[40];

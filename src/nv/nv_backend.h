@@ -19,6 +19,28 @@ public:
     StatusCode getCurrentPerformanceLevel(std::uint32_t gpu, std::uint32_t* level) override;
     StatusCode getVgaInfoDescription(std::uint32_t gpu, VgaInfoDescription* desc) override;
 
+    // GPU voltage, memory voltage and PWM clock: the regulator (regulator/).
+    StatusCode getCurrentVoltage(std::uint32_t gpu, std::uint32_t* voltage, std::uint32_t* level) override;
+    StatusCode getPerformanceLevelVoltages(std::uint32_t gpu, LevelValues* values) override;
+    StatusCode getPerformanceDefaultVoltages(std::uint32_t gpu, LevelValues* values) override;
+    StatusCode getVoltageInfo(std::uint32_t gpu, RangeInfo* range) override;
+    StatusCode get2DDefaultVoltage(std::uint32_t gpu, std::uint32_t* voltage) override;
+    StatusCode setCurrentVoltageLevel(std::uint32_t gpu, std::uint32_t voltage) override;
+    StatusCode setPerformanceVoltageLevel(std::uint32_t gpu, std::uint32_t level, std::uint32_t voltage) override;
+    StatusCode setVoltageDefault(std::uint32_t gpu) override;
+
+    StatusCode getCurrentMemoryVoltageLevel(std::uint32_t gpu, std::uint32_t* level) override;
+    StatusCode getMemoryVoltageInfo(std::uint32_t gpu, RangeInfo* range) override;
+    StatusCode getMemoryVoltageDefault(std::uint32_t gpu, std::uint32_t* level) override;
+    StatusCode setCurrentMemoryVoltageLevel(std::uint32_t gpu, std::uint32_t level) override;
+    StatusCode setMemoryVoltageDefault(std::uint32_t gpu) override;
+
+    StatusCode getCurrentPwmClockLevel(std::uint32_t gpu, std::uint32_t* level) override;
+    StatusCode getPwmClockInfo(std::uint32_t gpu, RangeInfo* range) override;
+    StatusCode getPwmClockDefault(std::uint32_t gpu, std::uint32_t* level) override;
+    StatusCode setCurrentPwmClockLevel(std::uint32_t gpu, std::uint32_t level) override;
+    StatusCode setPwmClockDefault(std::uint32_t gpu) override;
+
     StatusCode getPerformanceLevelGpuClocks(std::uint32_t gpu, LevelValues* clocks) override;
     StatusCode getGpuClockInfo(std::uint32_t gpu, RangeInfo* range) override;
     StatusCode getGpuClockInfoEx(std::uint32_t gpu, std::uint32_t level, RangeInfo* range) override;

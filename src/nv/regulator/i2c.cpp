@@ -22,25 +22,29 @@ NvI2cTransfer makeTransfer(std::uint8_t device, std::uint8_t* reg, std::uint8_t*
 
 }  // namespace
 
-std::uint8_t i2cRead(NvGpuHandle gpu, std::uint8_t device, std::uint8_t reg, std::uint8_t preset) {
-    std::uint8_t regByte = reg;
-    std::uint8_t data = preset;
-    NvI2cTransfer t = makeTransfer(device, &regByte, &data);
-    std::uint32_t one = 1;
-    nvapi().i2cRead(gpu, &t, &one);
-    return data;
-}
-
-void i2cWrite(NvGpuHandle gpu, std::uint8_t device, std::uint8_t reg, std::uint8_t value) {
+bool i2cRead(NvGpuHandle gpu, std::uint8_t device, std::uint8_t reg, std::uint8_t& value) {
     std::uint8_t regByte = reg;
     std::uint8_t data = value;
     NvI2cTransfer t = makeTransfer(device, &regByte, &data);
     std::uint32_t one = 1;
-    nvapi().i2cWrite(gpu, &t, &one);
+    if (nvapi().i2cRead(gpu, &t, &one) != 0) {
+        return false;
+    }
+    value = data;
+    return true;
 }
 
-bool probeRegulator(NvGpuHandle gpu) {
-    return i2cRead(gpu, kPinControllerAddress, kIdentificationRegister, 0xFF) == kPinControllerId;
+bool i2cWrite(NvGpuHandle gpu, std::uint8_t device, std::uint8_t reg, std::uint8_t value) {
+    std::uint8_t regByte = reg;
+    std::uint8_t data = value;
+    NvI2cTransfer t = makeTransfer(device, &regByte, &data);
+    std::uint32_t one = 1;
+    return nvapi().i2cWrite(gpu, &t, &one) == 0;
+}
+
+bool NvProbeRegulator(NvGpuHandle gpu) {
+    std::uint8_t id = 0xFF;
+    return i2cRead(gpu, kPinControllerAddress, kIdentificationRegister, id) && id == kPinControllerId;
 }
 
 }  // namespace zx::nv::regulator

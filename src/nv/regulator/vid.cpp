@@ -1,0 +1,96 @@
+#include "nv/regulator/vid.h"
+
+namespace zx::nv::regulator {
+
+namespace {
+
+// Memory-voltage pin writes by level, in bus order.
+constexpr PinLevel kMemoryKind1[kMemoryVoltageLevels][2] = {
+    {{23, 0}, {24, 0}},
+    {{23, 0}, {24, 1}},
+    {{24, 0}, {23, 1}},
+    {{23, 1}, {24, 1}},
+};
+constexpr PinLevel kMemoryKind2[kMemoryVoltageLevels][2] = {
+    {{16, 0}, {17, 0}},
+    {{16, 1}, {17, 0}},
+    {{16, 0}, {17, 1}},
+    {{16, 1}, {17, 1}},
+};
+
+void add(PinWrites& w, std::uint8_t pin, unsigned level) {
+    w.items[w.count++] = PinLevel{pin, static_cast<std::uint8_t>(level)};
+}
+
+}  // namespace
+
+std::optional<unsigned> vidCode(const VidTable& table, std::uint32_t step) {
+    if (step >= table.stepCount) {
+        return std::nullopt;
+    }
+    return table.topCode - step;
+}
+
+std::optional<PinWrites> stepWrites(const VidTable& table, std::uint32_t step, bool kind1Order) {
+    const std::optional<unsigned> code = vidCode(table, step);
+    if (!code) {
+        return std::nullopt;
+    }
+    auto levelOf = [&](unsigned bit) { return (*code >> bit) & 1u; };
+    PinWrites w;
+    if (!kind1Order) {
+        for (unsigned bit = 0; bit < table.bits; ++bit) {
+            add(w, table.pins[bit], levelOf(bit));
+        }
+        return w;
+    }
+    if (step == table.exceptionStep) {
+        for (std::uint8_t pin : table.exceptionZeros) {
+            add(w, pin, 0);
+        }
+    } else {
+        for (unsigned bit = 0; bit < table.bits; ++bit) {
+            if (levelOf(bit) == 0) {
+                add(w, table.pins[bit], 0);
+            }
+        }
+    }
+    for (unsigned bit = 0; bit < table.bits; ++bit) {
+        if (levelOf(bit) == 1) {
+            add(w, table.pins[bit], 1);
+        }
+    }
+    return w;
+}
+
+std::uint32_t stepFromCode(const VidTable& table, unsigned code) {
+    if (code > table.topCode || table.topCode - code >= table.stepCount) {
+        return 0;
+    }
+    return table.topCode - code;
+}
+
+std::uint32_t kind1Step(std::uint32_t voltage, std::uint32_t min, std::uint32_t max, std::uint32_t step) {
+    const std::uint32_t top = (max - min) / step;
+    if (voltage >= max) {
+        return top;
+    }
+    if (voltage >= min) {
+        return (voltage - min) / step;
+    }
+    return voltage < top ? voltage : top;
+}
+
+std::optional<PinWrites> memoryVoltageWrites(unsigned kind, std::uint32_t level) {
+    if (level >= kMemoryVoltageLevels || (kind != 1 && kind != 2)) {
+        return std::nullopt;
+    }
+    const PinLevel(&row)[2] = kind == 1 ? kMemoryKind1[level] : kMemoryKind2[level];
+    PinWrites w;
+    for (const PinLevel& p : row) {
+        add(w, p.pin, p.level);
+    }
+    return w;
+}
+
+}  // namespace zx::nv::regulator

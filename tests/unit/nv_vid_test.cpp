@@ -1,0 +1,105 @@
+// The regulator's pin tables and voltage arithmetic, against the patterns the
+// regulator's data sheet gives (one character per pin, table pin order).
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "nv/regulator/vid.h"
+
+namespace {
+
+using namespace zx::nv::regulator;
+
+struct Table {
+    const VidTable& table;
+    std::vector<std::string> patterns;  // by step
+};
+
+const Table kTables[] = {
+    {kVid5Bit, {"00111", "11011", "01011", "10011", "00011", "11101", "01101", "10101", "00101", "11001", "01001",
+                "10001", "00001", "11110", "01110", "10110", "00110", "11010", "01010", "10010", "00010"}},
+    {kVid4Bit, {"1001", "0001", "1110", "0110", "1010", "0010", "1100", "0100", "1000", "0000"}},
+    {kVid3Bit, {"111", "011", "101", "001", "110", "010", "100", "000"}},
+};
+
+std::string text(const PinWrites& w) {
+    std::string s;
+    for (unsigned i = 0; i < w.count; ++i) {
+        s += (s.empty() ? "" : " ") + std::to_string(w.items[i].pin) + ">" + std::to_string(w.items[i].level);
+    }
+    return s;
+}
+
+TEST(NvVid, EveryStepHasItsPatternAndReadsBack) {
+    for (const Table& t : kTables) {
+        ASSERT_EQ(t.patterns.size(), t.table.stepCount);
+        for (std::uint32_t step = 0; step < t.patterns.size(); ++step) {
+            const std::string& p = t.patterns[step];
+            std::string expected;
+            unsigned code = 0;
+            for (unsigned bit = 0; bit < p.size(); ++bit) {
+                expected += (bit ? " " : "") + std::to_string(t.table.pins[bit]) + ">" + p[bit];
+                code |= static_cast<unsigned>(p[bit] - '0') << bit;
+            }
+            const auto inPinOrder = stepWrites(t.table, step, false);
+            ASSERT_TRUE(inPinOrder);
+            EXPECT_EQ(text(*inPinOrder), expected) << t.table.bits << "-bit step " << step;
+            EXPECT_EQ(stepFromCode(t.table, code), step);
+            // Kind 1: the same pins, those going to 0 first.
+            const auto kind1 = stepWrites(t.table, step, true);
+            ASSERT_TRUE(kind1);
+            ASSERT_EQ(kind1->count, p.size());
+            for (unsigned i = 1; i < kind1->count; ++i) {
+                EXPECT_LE(kind1->items[i - 1].level, kind1->items[i].level) << step;
+            }
+        }
+        EXPECT_FALSE(stepWrites(t.table, t.table.stepCount, true));
+        EXPECT_FALSE(vidCode(t.table, 0xFFFFFFFFu));
+    }
+}
+
+TEST(NvVid, KindOneWriteOrders) {
+    EXPECT_EQ(text(*stepWrites(kVid5Bit, 17, true)), "22>0 11>0 21>1 10>1 12>1");
+    EXPECT_EQ(text(*stepWrites(kVid4Bit, 9, true)), "10>0 11>0 12>0 22>0");
+    EXPECT_EQ(text(*stepWrites(kVid4Bit, 2, true)), "22>0 10>1 11>1 12>1");
+    EXPECT_EQ(&kind1Table(25), &kVid5Bit);
+    EXPECT_EQ(&kind1Table(12), &kVid4Bit);
+}
+
+TEST(NvVid, CodesOutsideATableReadAsStepZero) {
+    for (unsigned code : {29u, 30u, 31u, 0u, 7u}) EXPECT_EQ(stepFromCode(kVid5Bit, code), 0u) << code;
+    for (unsigned code : {10u, 15u}) EXPECT_EQ(stepFromCode(kVid4Bit, code), 0u) << code;
+}
+
+TEST(NvVid, KindOneClampingOfRequestedVoltages) {
+    struct Case {
+        std::uint32_t voltage, min, max, step, expected;
+    };
+    const Case cases[] = {
+        {1300, 800, 1300, 25, 20}, {1600, 800, 1300, 25, 20}, {1299, 800, 1300, 25, 19},
+        {800, 800, 1300, 25, 0},   {799, 800, 1300, 25, 20},  {5, 800, 1300, 25, 5},
+        {19, 800, 1300, 25, 19},   {20, 800, 1300, 25, 20},   {1500, 800, 1500, 25, 28},
+        // max below min: the top step wraps, every voltage at or above max is that step.
+        {900, 900, 800, 25, (0xFFFFFFFFu - 99) / 25},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(kind1Step(c.voltage, c.min, c.max, c.step), c.expected) << c.voltage << " " << c.max;
+    }
+    EXPECT_EQ(stepOf(1150, 1000, 50), 3u);
+    EXPECT_EQ(stepOf(900, 1000, 50), (0xFFFFFFFFu - 99) / 50);  // wraps far past the table
+}
+
+TEST(NvVid, MemoryVoltageLevels) {
+    const char* kind1[] = {"23>0 24>0", "23>0 24>1", "24>0 23>1", "23>1 24>1"};
+    const char* kind2[] = {"16>0 17>0", "16>1 17>0", "16>0 17>1", "16>1 17>1"};
+    for (std::uint32_t level = 0; level < 4; ++level) {
+        EXPECT_EQ(text(*memoryVoltageWrites(1, level)), kind1[level]);
+        EXPECT_EQ(text(*memoryVoltageWrites(2, level)), kind2[level]);
+        EXPECT_EQ(memoryVoltageLevel(level >> 1, level & 1), level);
+    }
+    EXPECT_FALSE(memoryVoltageWrites(1, 4));
+    EXPECT_FALSE(memoryVoltageWrites(0, 1));
+}
+
+}  // namespace
