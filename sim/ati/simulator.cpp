@@ -43,6 +43,9 @@ std::string rowsText(const LevelRow* rows, std::size_t n) {
 
 bool within(std::int32_t value, std::int32_t min, std::int32_t max) { return value >= min && value <= max; }
 
+// Bytes of a level table of count rows.
+std::int64_t tableSize(std::int32_t count) { return 8 + 12 * static_cast<std::int64_t>(count); }
+
 bool reaches(const AdapterSet& set, std::int32_t adapter) { return !set || set->count(adapter) != 0; }
 
 }  // namespace
@@ -241,7 +244,7 @@ int Simulator::getOdPerformanceLevels(int adapter, LevelsHeader* levels, int def
     if (levels == nullptr) {
         call.arg(" levels=null");
         check = kInvalid;
-    } else if (g != nullptr && (count < 0 || levels->size != 8 + 12 * count)) {
+    } else if (g != nullptr && (count < 0 || levels->size != tableSize(count))) {
         call.arg(fmt(" size=%d", levels->size));
         check = kInvalid;
     } else if (defaults != 0 && defaults != 1) {
@@ -269,7 +272,7 @@ int Simulator::setOdPerformanceLevels(int adapter, LevelsHeader* levels, Locatio
     if (levels == nullptr) {
         call.arg(" levels=null");
         check = kInvalid;
-    } else if (g != nullptr && (count < 0 || levels->size != 8 + 12 * count)) {
+    } else if (g != nullptr && (count < 0 || levels->size != tableSize(count))) {
         call.arg(fmt(" size=%d", levels->size));
         check = kInvalid;
     } else if (g != nullptr) {
