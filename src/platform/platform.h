@@ -21,6 +21,12 @@ struct DeviceRecord {
     std::string location;         // e.g. "PCI bus 1, device 0, function 0;(1,0,0)"
 };
 
+// One display device of the desktop, by display-device index.
+struct DisplayDevice {
+    std::string name;               // what device-context creation is given
+    bool attachedToDesktop = false;  // an output of it drives a screen
+};
+
 // Opaque OS handle; 0 means none.
 using NativeHandle = std::intptr_t;
 
@@ -111,6 +117,13 @@ public:
 
     // --- Cryptography ----------------------------------------------------------
     virtual std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) = 0;
+
+    // --- Display devices ----------------------------------------------------------
+    // The display device at an index (0, 1, 2, ...); false past the last one.
+    virtual bool displayDevice(std::uint32_t index, DisplayDevice& out) = 0;
+    // A device context of the named display device; 0 when it cannot be had.
+    virtual NativeHandle createDeviceContext(const std::string& deviceName) = 0;
+    virtual void deleteDeviceContext(NativeHandle context) = 0;
 
     // --- Dynamic loading -------------------------------------------------------
     // Loads by bare name through the system's library search; 0 on failure.

@@ -258,6 +258,19 @@ std::unique_ptr<zp::BlockCipher> FakePlatform::rc4FromPassword(const char* passw
     return cipherFactory ? cipherFactory(password) : nullptr;
 }
 
+bool FakePlatform::displayDevice(std::uint32_t index, zp::DisplayDevice& out) {
+    if (index >= displays.size()) {
+        return false;
+    }
+    out = displays[index];
+    return true;
+}
+
+zp::NativeHandle FakePlatform::createDeviceContext(const std::string& deviceName) {
+    deviceContexts.push_back(deviceName);
+    return 1;
+}
+
 zp::NativeHandle FakePlatform::loadLibrary(const char* name) {
     loadAttempts.emplace_back(name);
     if (libraries.count(name) == 0) {

@@ -97,6 +97,10 @@ public:
     CipherFactory cipherFactory;              // empty: no cipher
     std::vector<std::string> cipherPasswords;  // every rc4FromPassword call
 
+    // --- Display devices -----------------------------------------------------------------
+    std::vector<zx::platform::DisplayDevice> displays;  // by display-device index
+    std::vector<std::string> deviceContexts;             // every createDeviceContext call
+
     // --- Dynamic loading ----------------------------------------------------------------
     std::map<std::string, FakeLibrary> libraries;  // loadable by exact name
     std::vector<std::string> loadAttempts;         // every loadLibrary call
@@ -124,6 +128,9 @@ public:
     zx::platform::NamedLockResult createNamedLock(const char* name, zx::platform::NativeHandle& handle) override;
     void releaseNamedLock(zx::platform::NativeHandle handle) override;
     std::unique_ptr<zx::platform::BlockCipher> rc4FromPassword(const char* password) override;
+    bool displayDevice(std::uint32_t index, zx::platform::DisplayDevice& out) override;
+    zx::platform::NativeHandle createDeviceContext(const std::string& deviceName) override;
+    void deleteDeviceContext(zx::platform::NativeHandle) override {}
     zx::platform::NativeHandle loadLibrary(const char* name) override;
     void* findSymbol(zx::platform::NativeHandle library, const char* name) override;
     void freeLibrary(zx::platform::NativeHandle library) override;

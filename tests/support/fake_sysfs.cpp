@@ -75,6 +75,13 @@ void addPciDevice(const FakePciDevice& d) {
     }
 }
 
+void addDrmCard(unsigned index, bool connected) {
+    const std::string drm = sysfsRoot() + "/class/drm/card" + std::to_string(index);
+    makeDirs(drm);
+    makeDirs(drm + "-DP-1");
+    writeFile(drm + "-DP-1/status", connected ? "connected\n" : "disconnected\n");
+}
+
 std::string cardIdOf(const FakePciDevice& d) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%04X_%04X_%04X_%04X", d.vendor, d.device, d.subsystemDevice, d.subsystemVendor);

@@ -28,6 +28,10 @@ FakePciDevice audioFunctionOf(const FakePciDevice& card, const std::string& addr
 // devices/<address>, linked from bus/pci/devices as the kernel does).
 void addPciDevice(const FakePciDevice& device);
 
+// Adds DRM card N (display device N) under class/drm with one connector,
+// connected or not: a connected card is attached to the desktop.
+void addDrmCard(unsigned index, bool connected);
+
 // "VVVV_DDDD_SSSS_BBBB" as the library names the card model.
 std::string cardIdOf(const FakePciDevice& device);
 

@@ -41,6 +41,12 @@ public:
         return posix::rc4FromPassword(password);
     }
 
+    bool displayDevice(std::uint32_t index, DisplayDevice& out) override { return posix::displayDevice(index, out); }
+    NativeHandle createDeviceContext(const std::string& deviceName) override {
+        return posix::createDeviceContext(deviceName);
+    }
+    void deleteDeviceContext(NativeHandle context) override { posix::deleteDeviceContext(context); }
+
     NativeHandle loadLibrary(const char* name) override { return posix::loadLibrary(name); }
     void* findSymbol(NativeHandle library, const char* name) override { return posix::findSymbol(library, name); }
     void freeLibrary(NativeHandle library) override { posix::freeLibrary(library); }

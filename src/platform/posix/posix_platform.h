@@ -59,6 +59,13 @@ void releaseNamedLock(NativeHandle handle);
 // --- posix_crypto.cpp -------------------------------------------------------
 std::unique_ptr<BlockCipher> rc4FromPassword(const char* password);
 
+// --- posix_display.cpp -----------------------------------------------------
+// The DRM cards under $ZXDISPLAY_SYSFS_ROOT/class/drm (default /sys), in card
+// number order; a card is attached when one of its connectors is connected.
+bool displayDevice(std::uint32_t index, DisplayDevice& out);
+NativeHandle createDeviceContext(const std::string& deviceName);
+void deleteDeviceContext(NativeHandle context);
+
 // --- posix_dynload.cpp ------------------------------------------------------
 NativeHandle loadLibrary(const char* name);
 void* findSymbol(NativeHandle library, const char* name);

@@ -1,0 +1,261 @@
+// The regulator's pin controller on the card's I2C bus: one-byte transfers
+// through the display library, single pins read and driven, and the memory
+// voltage, PWM clock and DAC operations built on them.
+#include <optional>
+
+#include "ati/ati_backend.h"
+#include "ati/ati_binding.h"
+#include "ati/ati_logic.h"
+#include "ati/ati_profile.h"
+
+namespace zx::ati {
+
+namespace {
+
+using U = std::uint32_t;
+
+constexpr std::int32_t kPinControllerAddress = 0x3E;  // 8-bit form; bit 0 set reads
+constexpr std::int32_t kI2cLine = 1;
+constexpr std::int32_t kSpeeds[] = {75, 120};
+constexpr std::int32_t kLastSweptAdapter = 2;
+
+// One register transfer to GPU g's pin controller. Every adapter index from
+// the binding's up to 2 is tried at both speeds, first on the extended path
+// (which reaches the GPU by its location), then on the plain path. A read
+// answers the byte, or nothing when every attempt failed.
+std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::uint8_t value) {
+    AtiBinding& b = atiBinding();
+    const std::int32_t first = b.adapterIndex;
+    const std::int32_t last = first >= 3 ? first : kLastSweptAdapter;
+    std::uint8_t buffer[4] = {value, 0, 0, 0};
+    AtiI2CTransfer t{};
+    auto prepare = [&](std::int32_t speed) {
+        t = AtiI2CTransfer{};
+        t.size = sizeof t;
+        t.line = kI2cLine;
+        t.address = write ? kPinControllerAddress : (kPinControllerAddress | 1);
+        t.offset = reg;
+        t.action = write ? kI2cWrite : kI2cRead;
+        t.speed = speed;
+        t.dataLength = 1;
+        if (!write) {
+            buffer[0] = 0;
+        }
+        t.data = buffer;
+    };
+    if (b.writeAndReadI2cEx != nullptr) {
+        for (std::int32_t adapter = first; adapter <= last; ++adapter) {
+            for (std::int32_t speed : kSpeeds) {
+                prepare(speed);
+                if (b.writeAndReadI2cEx(adapter, &t, &b.locations[gpu]) == 0) {
+                    b.extendedPathUnconfirmed = 0;
+                    return buffer[0];
+                }
+            }
+        }
+    }
+    if (b.writeAndReadI2c != nullptr) {
+        for (std::int32_t adapter = first; adapter <= last; ++adapter) {
+            for (std::int32_t speed : kSpeeds) {
+                prepare(speed);
+                if (b.writeAndReadI2c(adapter, &t) == 0) {
+                    return buffer[0];
+                }
+            }
+        }
+    }
+    return std::nullopt;
+}
+
+// 0 or 1, or nothing when the port could not be read.
+std::optional<bool> readPin(U gpu, U pin) {
+    const auto where = pinAddress(pin);
+    if (!where) {
+        return std::nullopt;
+    }
+    const auto port = transfer(gpu, where->block, false, 0);
+    if (!port) {
+        return std::nullopt;
+    }
+    return (*port & where->mask) != 0;
+}
+
+// Read-modify-write of the pin's port: the other pins keep their levels. A
+// port that cannot be read is not written, since its other pins would be
+// driven to levels nobody read. Writes are not confirmed.
+bool writePin(U gpu, U pin, bool high) {
+    const auto where = pinAddress(pin);
+    if (!where) {
+        return false;
+    }
+    const auto port = transfer(gpu, where->block, false, 0);
+    if (!port) {
+        return false;
+    }
+    const std::uint8_t b = where->block;
+    transfer(gpu, static_cast<std::uint8_t>(b + 5), true, 0xFF);
+    transfer(gpu, static_cast<std::uint8_t>(b + 4), true, 0x00);
+    transfer(gpu, static_cast<std::uint8_t>(b + 2), true, 0x00);
+    transfer(gpu, static_cast<std::uint8_t>(b + 3), true, 0x00);
+    transfer(gpu, static_cast<std::uint8_t>(b + 1), true, withPin(*port, where->mask, high));
+    return true;
+}
+
+// Only the extended path addresses a particular GPU: on another GPU than the
+// first, pin work counts only once that path has carried a transfer.
+bool gpuReachable(U gpu) { return gpu == 0 || atiBinding().extendedPathUnconfirmed == 0; }
+
+// The end of a pin getter: the value when the pins were read and the GPU
+// reachable, else 1 with the output 0.
+StatusCode answerGetter(U gpu, std::optional<U> value, U* out) {
+    if (!value || !gpuReachable(gpu)) {
+        *out = 0;
+        return StatusCode::Failed;
+    }
+    *out = *value;
+    return StatusCode::Ok;
+}
+
+StatusCode answerSetter(U gpu, bool written) {
+    return written && gpuReachable(gpu) ? StatusCode::Ok : StatusCode::Failed;
+}
+
+StatusCode range(U max, U min, U step, RangeInfo* out) {
+    out->maximum = max;
+    out->minimum = min;
+    out->step = step;
+    return StatusCode::Ok;
+}
+
+StatusCode setMemoryVoltage(U gpu, U level) {
+    if (gpuLocation(gpu) == nullptr || level > kMaxMemoryVoltageLevel) {
+        return StatusCode::Failed;
+    }
+    const MemoryVoltageWrites w = memoryVoltageWrites(level);
+    const bool written = writePin(gpu, w.first.pin, w.first.high) && writePin(gpu, w.second.pin, w.second.high);
+    return answerSetter(gpu, written);
+}
+
+StatusCode setPwm(U gpu, U level) {
+    if (gpuLocation(gpu) == nullptr || level > kMaxPwmLevel) {
+        return StatusCode::Failed;
+    }
+    return answerSetter(gpu, writePin(gpu, kPwmPin, level != 0));
+}
+
+}  // namespace
+
+StatusCode AtiBackend::getCurrentMemoryVoltageLevel(U gpu, U* level) {
+    if (atiProfile().MemoryVoltageStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    if (gpuLocation(gpu) == nullptr) {
+        return StatusCode::Failed;
+    }
+    const auto low = readPin(gpu, kMemoryVoltageLowPin);
+    const auto high = low ? readPin(gpu, kMemoryVoltageHighPin) : std::nullopt;
+    std::optional<U> value;
+    if (low && high) {
+        value = memoryVoltageLevelOf(*low, *high);
+    }
+    return answerGetter(gpu, value, level);
+}
+
+StatusCode AtiBackend::getMemoryVoltageInfo(U, RangeInfo* out) {
+    const AtiCardProfile& p = atiProfile();
+    if (p.MemoryVoltageStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    return range(p.MemoryVoltageMax, p.MemoryVoltageMin, p.MemoryVoltageStep, out);
+}
+
+StatusCode AtiBackend::getMemoryVoltageDefault(U, U* level) {
+    const AtiCardProfile& p = atiProfile();
+    if (p.MemoryVoltageStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    *level = p.DefaultMemoryVoltageLevel;
+    return StatusCode::Ok;
+}
+
+StatusCode AtiBackend::setCurrentMemoryVoltageLevel(U gpu, U level) {
+    if (atiProfile().MemoryVoltageStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    return setMemoryVoltage(gpu, level);
+}
+
+StatusCode AtiBackend::setMemoryVoltageDefault(U gpu) {
+    const AtiCardProfile& p = atiProfile();
+    if (p.MemoryVoltageStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    return setMemoryVoltage(gpu, p.DefaultMemoryVoltageLevel);
+}
+
+StatusCode AtiBackend::getCurrentPwmClockLevel(U gpu, U* level) {
+    if (atiProfile().PWMClockStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    if (gpuLocation(gpu) == nullptr) {
+        return StatusCode::Failed;
+    }
+    const auto pin = readPin(gpu, kPwmPin);
+    return answerGetter(gpu, pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
+}
+
+StatusCode AtiBackend::getPwmClockInfo(U, RangeInfo* out) {
+    const AtiCardProfile& p = atiProfile();
+    if (p.PWMClockStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    return range(p.PWMClockMax, p.PWMClockMin, p.PWMClockStep, out);
+}
+
+StatusCode AtiBackend::getPwmClockDefault(U, U* level) {
+    const AtiCardProfile& p = atiProfile();
+    if (p.PWMClockStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    *level = p.DefaultPWMLevel;
+    return StatusCode::Ok;
+}
+
+StatusCode AtiBackend::setCurrentPwmClockLevel(U gpu, U level) {
+    if (atiProfile().PWMClockStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    return setPwm(gpu, level);
+}
+
+StatusCode AtiBackend::setPwmClockDefault(U gpu) {
+    const AtiCardProfile& p = atiProfile();
+    if (p.PWMClockStep == 0) {
+        return StatusCode::NotSupported;
+    }
+    return setPwm(gpu, p.DefaultPWMLevel);
+}
+
+StatusCode AtiBackend::getDacLevel(U gpu, U* level) {
+    if (atiProfile().DACSupported == 0) {
+        return StatusCode::NotSupported;
+    }
+    if (gpuLocation(gpu) == nullptr) {
+        return StatusCode::Failed;
+    }
+    const auto pin = readPin(gpu, kDacPinA);
+    return answerGetter(gpu, pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
+}
+
+StatusCode AtiBackend::setDacLevel(U gpu, U level) {
+    if (atiProfile().DACSupported == 0) {
+        return StatusCode::NotSupported;
+    }
+    if (gpuLocation(gpu) == nullptr) {
+        return StatusCode::Failed;
+    }
+    const bool written = writePin(gpu, kDacPinA, level != 0) && writePin(gpu, kDacPinB, level != 0);
+    return answerSetter(gpu, written);
+}
+
+}  // namespace zx::ati
