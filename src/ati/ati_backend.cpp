@@ -11,8 +11,8 @@ namespace zx::ati {
 
 StatusCode AtiBackend::startUp(const AdapterTable& table) { return bindAti(table, platform::current()); }
 
-StatusCode AtiBackend::readProfile(const char* cardId, const std::string& profilePath) {
-    return readAtiProfile(cardId, profilePath);
+StatusCode AtiBackend::readProfile(const char* cardId, const ini::Profile& profile) {
+    return readAtiProfile(cardId, profile);
 }
 
 StatusCode AtiBackend::shutDown() { return unbindAti(platform::current()); }

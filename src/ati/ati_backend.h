@@ -10,7 +10,7 @@ namespace zx::ati {
 class AtiBackend final : public Backend {
 public:
     StatusCode startUp(const AdapterTable& table) override;
-    StatusCode readProfile(const char* cardId, const std::string& profilePath) override;
+    StatusCode readProfile(const char* cardId, const ini::Profile& profile) override;
     StatusCode shutDown() override;
 
     StatusCode getControlMode(std::uint32_t* flags) override;

@@ -17,19 +17,13 @@ namespace {
 
 constexpr std::uint32_t kProfileValueSize = 260;
 
-// Every lookup in the card data file goes through here.
-std::uint32_t profileString(const std::string& profilePath, const char* section, const char* key, char* buf,
-                            std::uint32_t size) {
-    return platform::current().readProfileString(profilePath, section, key, buf, size);
-}
-
 class ProfileFile {
 public:
-    ProfileFile(const char* section, const std::string& path) : section_(section), path_(path) {}
+    ProfileFile(const char* section, const ini::Profile& profile) : section_(section), profile_(profile) {}
 
     // The value's text, or nullptr when the key is absent or empty.
     const char* text(const char* key) {
-        return profileString(path_, section_, key, buffer_, sizeof buffer_) == 0 ? nullptr : buffer_;
+        return profile_.readString(section_, key, buffer_, sizeof buffer_) == 0 ? nullptr : buffer_;
     }
 
     std::uint32_t number(const char* key) {
@@ -39,7 +33,7 @@ public:
 
 private:
     const char* section_;
-    const std::string& path_;
+    const ini::Profile& profile_;
     char buffer_[kProfileValueSize] = {};
 };
 
@@ -107,10 +101,10 @@ bool storeWrite(platform::Platform& os, const std::string& key, const char* name
     return os.storeSet(key, name, platform::kRegExpandSz, block, kStoreValueSize);
 }
 
-StatusCode readAtiProfile(const char* cardId, const std::string& profilePath) {
+StatusCode readAtiProfile(const char* cardId, const ini::Profile& profile) {
     platform::Platform& os = platform::current();
     AtiCardProfile& p = atiProfile();
-    ProfileFile file(cardId, profilePath);
+    ProfileFile file(cardId, profile);
     AtiBackend ops;
 
     p.GPUVoltageMax = file.number("GPUVoltageMax");

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "api/types.h"
+#include "platform/common/ini_reader.h"
 #include "platform/platform.h"
 
 namespace zx::ati {
@@ -49,6 +50,6 @@ bool storeWrite(platform::Platform& os, const std::string& key, const char* name
 
 // Reads the profile of a card model at start-up: file keys, descriptions,
 // then the defaults from the store, captured from GPU 0 where missing.
-StatusCode readAtiProfile(const char* cardId, const std::string& profilePath);
+StatusCode readAtiProfile(const char* cardId, const ini::Profile& profile);
 
 }  // namespace zx::ati
