@@ -1,4 +1,4 @@
-// Cross-process locks as flock() on files in a per-user runtime folder.
+// The start-up lock as flock() on a file in a per-user runtime folder.
 // flock belongs to the open file description, so the kernel drops it when the
 // holder ends in any way (SIGKILL included) and two opens in one process
 // conflict just as two processes do.
@@ -18,12 +18,7 @@ namespace zx::platform::posix {
 
 namespace {
 
-// Dot-files are not lock names, so the start-up lock cannot be named by one.
 constexpr const char* kStartupLockFile = ".startup.lock";
-
-bool validLockName(const char* name) {
-    return name != nullptr && name[0] != '\0' && name[0] != '.' && std::strchr(name, '/') == nullptr;
-}
 
 // Opens (creating when missing) a lock file in the runtime folder. Lock files
 // are never unlinked: removing one while another process is about to lock it
@@ -94,32 +89,6 @@ int openPrivateFolder(const std::string& path) {
     return fd;
 }
 
-NamedLockResult createNamedLock(const char* name, NativeHandle& handle) {
-    handle = 0;
-    if (!validLockName(name)) {
-        return NamedLockResult::Failed;
-    }
-    const int fd = openLockFile((std::string(name) + ".lock").c_str());
-    if (fd < 0) {
-        return NamedLockResult::Failed;
-    }
-    if (flockRetrying(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int err = errno;
-        ::close(fd);
-        return err == EWOULDBLOCK ? NamedLockResult::AlreadyExists : NamedLockResult::Failed;
-    }
-    handle = fd;
-    return NamedLockResult::Created;
-}
-
-void releaseNamedLock(NativeHandle handle) {
-    if (handle > 0) {
-        const int fd = static_cast<int>(handle);
-        ::flock(fd, LOCK_UN);
-        ::close(fd);
-    }
-}
-
 NativeHandle acquireStartupLock() {
     const int fd = openLockFile(kStartupLockFile);
     if (fd < 0) {
@@ -132,6 +101,12 @@ NativeHandle acquireStartupLock() {
     return fd;
 }
 
-void releaseStartupLock(NativeHandle handle) { releaseNamedLock(handle); }
+void releaseStartupLock(NativeHandle handle) {
+    if (handle > 0) {
+        const int fd = static_cast<int>(handle);
+        ::flock(fd, LOCK_UN);
+        ::close(fd);
+    }
+}
 
 }  // namespace zx::platform::posix
