@@ -91,11 +91,14 @@ LockSlot* findSlot(const char* name) {
 // The slot of name, made at its first use; nullptr for a name that cannot
 // be a file name or when every slot is taken.
 LockSlot* slotFor(const char* name) {
-    if (!validName(name)) {
+    if (name == nullptr) {
         return nullptr;
     }
     if (LockSlot* slot = findSlot(name)) {
         return slot;
+    }
+    if (!validName(name)) {
+        return nullptr;
     }
     std::lock_guard<std::mutex> guard(g_mutex);
     if (LockSlot* slot = findSlot(name)) {
