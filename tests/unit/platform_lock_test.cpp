@@ -110,6 +110,7 @@ TEST_F(PlatformNamedLock, HeldByAnotherProcessUntilItIsKilled) {
         }
     });
     ASSERT_GT(child, 0);
+    ::close(ready[1]);  // a child that fails ends the read
     EXPECT_EQ(receive(ready[0]), 'h');
 
     EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldElsewhere);
@@ -140,6 +141,7 @@ TEST_F(PlatformNamedLock, AForkedChildDoesNotHoldItsParentsLock) {
         return os().takeNamedLock(kName) == NamedLockResult::Created ? 0 : 5;
     });
     ASSERT_GT(child, 0);
+    ::close(toParent[1]);  // a child that fails ends the read
     EXPECT_EQ(receive(toParent[0]), 'c');
     EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldHere);
     EXPECT_TRUE(os().releaseNamedLock(kName));
