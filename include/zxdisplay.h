@@ -27,7 +27,9 @@
  * the card's data file. GPU and level indices are 0-based.
  *
  * Thread safety: ZXInitLib and ZXDeInitLib must not run concurrently with any
- * other call. Other calls take no in-process lock.
+ * other call. Other calls may run on several threads at once; the lock is the
+ * process's, shared by its threads. A child made by fork() does not hold its
+ * parent's lock.
  */
 #ifndef ZXDISPLAY_H
 #define ZXDISPLAY_H
@@ -155,17 +157,19 @@ ZX_LAYOUT_CHECK(vga_strings, offsetof(ZXVgaInfoDescription, strings) == 4);
 ZX_API ZXStatus ZX_CALL ZXInitLib(void);
 
 /* Gives back the card lock if this process holds it and releases the vendor
- * library. 0, or 3 when the library is not started. */
+ * library. 0, or 3 when the library is not started and held no lock. */
 ZX_API ZXStatus ZX_CALL ZXDeInitLib(void);
 
 /* Writes ZX_LOCK_UNLOCKED, ZX_LOCK_HELD_HERE or ZX_LOCK_HELD_ELSEWHERE.
- * 0, or 3 (status not written) when the library is not started. */
+ * 0, or 3 (status not written) when the library is not started; a lock this
+ * process holds is reported whatever the start-up state. */
 ZX_API ZXStatus ZX_CALL ZXGetLockLibStatus(uint32_t *status);
 
 /* Takes (low byte of flag non-zero) or gives back (low byte zero) the card
  * lock. The lock is held until given back or until the holding process ends.
  * 0 done; 1 taking while anyone (this process included) holds it, giving back
- * while this process does not hold it, or the system refused; 3 not started. */
+ * while this process does not hold it, or the system refused; 3 not started
+ * (a lock this process holds can still be given back). */
 ZX_API ZXStatus ZX_CALL ZXSetLockLibStatus(uint32_t flag);
 
 /* Copies the adapter table (location words zero). Needs no start-up, takes no

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: a normal build (build/) and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/).
+# AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/); then the
+# lock's thread tests under ThreadSanitizer (build-tsan/).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -18,3 +19,7 @@ run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 echo "== sanitizer build =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build-asan -DCMAKE_BUILD_TYPE=Debug -DZX_SANITIZE=ON -DZX_BUILD_BENCHMARKS=OFF
+echo "== thread sanitizer build (lock tests) =="
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZX_TSAN=ON -DZX_BUILD_BENCHMARKS=OFF >/dev/null
+cmake --build build-tsan -j "$jobs" --target zx_unit_tests
+TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/zx_unit_tests --gtest_filter='PlatformNamedLock.*'

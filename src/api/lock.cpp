@@ -1,77 +1,58 @@
 #include "api/lock.h"
 
 #include "api/state.h"
+#include "platform/platform.h"
 
 namespace zx {
 
-bool lockProbe(platform::NativeHandle& lockHandle) {
-    if (lockHandle != 0) {
-        return true;
-    }
-    auto& os = platform::current();
-    platform::NativeHandle handle = 0;
-    switch (os.createNamedLock(kLockName, handle)) {
-    case platform::NamedLockResult::AlreadyExists:
-        return true;
-    case platform::NamedLockResult::Failed:
-        return false;
-    case platform::NamedLockResult::Created:
-        os.releaseNamedLock(handle);
-        return false;
-    }
-    return false;
-}
+namespace {
 
-bool lockedByOther() {
-    auto& handle = state().lockHandle;
-    return lockProbe(handle) && handle == 0;
-}
+platform::NamedLockState lockState() { return platform::current().namedLockState(kLockName); }
 
+}  // namespace
+
+bool lockedByOther() { return lockState() == platform::NamedLockState::HeldElsewhere; }
+
+// A hold of this process is reported and can be given back whatever the
+// vendor state, so that a failed later start-up cannot strand it.
 StatusCode getLockLibStatus(std::uint32_t* status) {
-    auto& st = state();
-    if (st.vendorKind == VendorKind::None) {
+    const bool started = state().vendorKind != VendorKind::None;
+    const platform::NamedLockState lock = lockState();
+    if (!started && lock != platform::NamedLockState::HeldHere) {
         return StatusCode::NotInitialised;
     }
-    if (st.lockHandle != 0) {
+    switch (lock) {
+    case platform::NamedLockState::HeldHere:
         *status = static_cast<std::uint32_t>(LockStatus::HeldHere);
-        return StatusCode::Ok;
+        break;
+    case platform::NamedLockState::HeldElsewhere:
+        *status = static_cast<std::uint32_t>(LockStatus::HeldElsewhere);
+        break;
+    case platform::NamedLockState::Free:
+        *status = static_cast<std::uint32_t>(LockStatus::Unlocked);
+        break;
     }
-    *status = static_cast<std::uint32_t>(lockProbe(st.lockHandle) ? LockStatus::HeldElsewhere
-                                                                  : LockStatus::Unlocked);
     return StatusCode::Ok;
 }
 
 StatusCode setLockLibStatus(std::uint32_t flag) {
-    auto& st = state();
-    if (st.vendorKind == VendorKind::None) {
-        return StatusCode::NotInitialised;
-    }
+    const bool started = state().vendorKind != VendorKind::None;
     if ((flag & 0xFFu) != 0) {
-        // Taking while anyone holds it, this instance included, is refused and
+        if (!started) {
+            return StatusCode::NotInitialised;
+        }
+        // Taking while anyone holds it, this process included, is refused and
         // changes nothing.
-        if (lockProbe(st.lockHandle)) {
-            return StatusCode::Failed;
-        }
-        platform::NativeHandle handle = 0;
-        if (platform::current().createNamedLock(kLockName, handle) != platform::NamedLockResult::Created) {
-            return StatusCode::Failed;
-        }
-        st.lockHandle = handle;
+        return platform::current().takeNamedLock(kLockName) == platform::NamedLockResult::Created
+                   ? StatusCode::Ok
+                   : StatusCode::Failed;
+    }
+    if (releaseLockIfHeld()) {
         return StatusCode::Ok;
     }
-    if (st.lockHandle == 0) {
-        return StatusCode::Failed;
-    }
-    releaseLockIfHeld();
-    return StatusCode::Ok;
+    return started ? StatusCode::Failed : StatusCode::NotInitialised;
 }
 
-void releaseLockIfHeld() {
-    auto& st = state();
-    if (st.lockHandle != 0) {
-        platform::current().releaseNamedLock(st.lockHandle);
-        st.lockHandle = 0;
-    }
-}
+bool releaseLockIfHeld() { return platform::current().releaseNamedLock(kLockName); }
 
 }  // namespace zx

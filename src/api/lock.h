@@ -1,28 +1,23 @@
-// The cross-process card lock: a named lock that exists while some process
-// holds it and vanishes when that process ends, by any means.
+// The cross-process card lock "ZXDisplayLibMutex": while one process holds it,
+// the setters of every other process refuse with LockedByOther.
 #pragma once
 
 #include <cstdint>
 
 #include "api/types.h"
-#include "platform/platform.h"
 
 namespace zx {
 
 inline constexpr const char* kLockName = "ZXDisplayLibMutex";
 
-// True when anyone holds the lock. Probing when nobody does creates the lock
-// for a moment and gives it back at once.
-bool lockProbe(platform::NativeHandle& lockHandle);
-
-// The setters' test: true when another holder has the lock and this instance
-// does not.
+// The setters' test: true when another process holds the lock. Never takes
+// it.
 bool lockedByOther();
 
 StatusCode getLockLibStatus(std::uint32_t* status);
 StatusCode setLockLibStatus(std::uint32_t flag);
 
-// Gives the lock back if this instance holds it.
-void releaseLockIfHeld();
+// Gives the lock back if this process holds it; true when it did.
+bool releaseLockIfHeld();
 
 }  // namespace zx

@@ -120,10 +120,12 @@ StatusCode initLib() {
 
 StatusCode deInitLib() {
     auto& st = state();
+    // A hold of this process is given back even when no vendor is chosen (a
+    // later start-up failed), so that nobody is locked out until it ends.
+    const bool released = releaseLockIfHeld();
     if (st.vendorKind == VendorKind::None) {
-        return StatusCode::NotInitialised;
+        return released ? StatusCode::Ok : StatusCode::NotInitialised;
     }
-    releaseLockIfHeld();
     const StatusCode result = backendFor(st.vendorKind).shutDown();
     // The vendor library may be gone now: nothing may be forwarded to it.
     st.vendorKind = VendorKind::None;

@@ -1,6 +1,6 @@
 // The process-global library state: the adapter table, the chosen vendor,
-// each entry's card identifier and the cross-process lock handle. Written
-// only inside ZXInitLib / ZXDeInitLib and the lock exports; read by every
+// each entry's card identifier (the card lock keeps its own state, see
+// api/lock.h). Written only inside ZXInitLib / ZXDeInitLib; read by every
 // export without in-process synchronisation (callers must not run ZXInitLib
 // concurrently with other calls).
 #pragma once
@@ -18,8 +18,6 @@ struct LibraryState {
     AdapterTable table{};
     VendorKind vendorKind = VendorKind::None;
     char cardIds[kMaxAdapters][kCardIdSize]{};
-    // Non-zero exactly while this library instance holds the card lock.
-    platform::NativeHandle lockHandle = 0;
 };
 
 LibraryState& state();

@@ -31,9 +31,15 @@ struct DisplayDevice {
 using NativeHandle = std::intptr_t;
 
 enum class NamedLockResult {
-    Created,        // the named lock did not exist; this caller now holds it
+    Created,        // nobody held the named lock; this process now holds it
     AlreadyExists,  // someone (this process included) holds it
     Failed,         // the system refused; nothing is held
+};
+
+enum class NamedLockState {
+    Free,           // nobody holds it, or it cannot be reached
+    HeldHere,       // this process holds it
+    HeldElsewhere,  // another process holds it
 };
 
 enum class StoreResult {
@@ -111,9 +117,17 @@ public:
                           const std::uint8_t* data, std::uint32_t size) = 0;
 
     // --- Named cross-process lock --------------------------------------------
-    // Exists while some process holds it; vanishes when that process ends.
-    virtual NamedLockResult createNamedLock(const char* name, NativeHandle& handle) = 0;
-    virtual void releaseNamedLock(NativeHandle handle) = 0;
+    // One lock per name for the whole machine, whichever user runs a process;
+    // freed when its holder ends, however it ends. A process holds it at most
+    // once; a child made by fork() does not hold its parent's lock. Safe to
+    // call from several threads; none of the three allocates once the lock
+    // was first reached.
+    virtual NamedLockResult takeNamedLock(const char* name) = 0;
+    // Never takes the lock. HeldHere costs no system call, the others at most
+    // one once the lock was first reached.
+    virtual NamedLockState namedLockState(const char* name) = 0;
+    // Gives back this process's hold; false when it held none.
+    virtual bool releaseNamedLock(const char* name) = 0;
 
     // --- Cryptography ----------------------------------------------------------
     virtual std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) = 0;

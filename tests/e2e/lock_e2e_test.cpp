@@ -1,8 +1,12 @@
 // The card lock between real processes: deployed hosts on one simulated card.
-#include <signal.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/fake_sysfs.h"
@@ -26,10 +30,32 @@ const std::vector<std::vector<std::string>> kSetters = {
     {"ZXSetFanSpeed", "0", "0", "50", "0"},     {"ZXSetFanSpeedDefault", "0", "0", "0"},
 };
 
-std::vector<std::string> allSetters() {
+// Every getter, with its numeric inputs.
+const std::vector<std::vector<std::string>> kGetters = {
+    {"ZXGetAdapterInfo"}, {"ZXGetControlMode"}, {"ZXGetGpuCount"}, {"ZXGetCurrentPerformanceLevel", "0"},
+    {"ZXGetVGAInfoDescription", "0"}, {"ZXGetCurrentVoltage", "0"}, {"ZXGetPerformanceLevelVoltages", "0"},
+    {"ZXGetPerformanceDefaultVoltages", "0"}, {"ZXGetVoltageInfo", "0"}, {"ZXGet2DDefaultVoltage", "0"},
+    {"ZXGetCurrentMemoryVoltageLevel", "0"}, {"ZXGetMemoryVoltageInfo", "0"}, {"ZXGetMemoryVoltageDefault", "0"},
+    {"ZXGetPerformanceLevelGPUClocks", "0"}, {"ZXGetGPUClockInfo", "0"}, {"ZXGetGPUClockInfoEx", "0", "0"},
+    {"ZXGetPerformanceDefaultGPUClocks", "0"}, {"ZXGetPerformanceLevelMemoryClocks", "0"},
+    {"ZXGetMemoryClockInfo", "0"}, {"ZXGetMemoryClockInfoEx", "0", "0"},
+    {"ZXGetPerformanceDefaultMemoryClocks", "0"}, {"ZXGetPerformanceLevelShaderClocks", "0"},
+    {"ZXGetShaderClockInfo", "0"}, {"ZXGetShaderClockInfoEx", "0", "0"},
+    {"ZXGetPerformanceDefaultShaderClocks", "0"}, {"ZXGetCurrentPWMClockLevel", "0"}, {"ZXGetPWMClockInfo", "0"},
+    {"ZXGetPWMClockDefault", "0"}, {"ZXGetTemperature", "0"}, {"ZXGetUsage", "0"}, {"ZXGetDACLevel", "0"},
+    {"ZXGetFanSpeedInfo", "0", "0", "0"}, {"ZXGetFanSpeed", "0", "0", "0"}, {"ZXGetLockLibStatus"},
+};
+
+std::vector<std::string> flat(const std::vector<std::vector<std::string>>& calls) {
     std::vector<std::string> out;
-    for (const auto& s : kSetters) out.insert(out.end(), s.begin(), s.end());
+    for (const auto& s : calls) out.insert(out.end(), s.begin(), s.end());
     return out;
+}
+
+std::vector<std::string> allSetters() { return flat(kSetters); }
+
+void append(std::vector<std::string>& to, const std::vector<std::string>& more) {
+    to.insert(to.end(), more.begin(), more.end());
 }
 
 class LockE2E : public ::testing::Test {
@@ -103,10 +129,25 @@ TEST_F(LockE2E, TakingAndGivingBackFollowTheFlagsLowByte) {
     EXPECT_EQ(r.allOf("ZXGetLockLibStatus"), (std::vector<std::string>{"0 1", "0 0", "0 0"}));
 }
 
-TEST_F(LockE2E, AKilledHolderLeavesTheLockFree) {
-    const pid_t a = host.start({"ZXInitLib", "ZXSetLockLibStatus", "1", "touch:" + marker("held"), "hold"}, env);
-    const auto before = host.run({"wait:" + marker("held"), "ZXInitLib", "ZXGetLockLibStatus"}, env);
+// The lock is the machine's, not the user's: the holder runs with other user
+// folders and another runtime folder.
+TEST_F(LockE2E, AKilledHolderOfAnotherEnvironmentLeavesTheLockFree) {
+    const std::string otherHome = zxtest::testRoot() + "/other";
+    zxtest::makeDirs(otherHome + "/.config");
+    zxtest::makeDirs(otherHome + "/run");
+    zxtest::EnvVars otherEnv = env;
+    otherEnv.insert(otherEnv.end(), {{"HOME", otherHome},
+                                     {"XDG_CONFIG_HOME", otherHome + "/.config"},
+                                     {"XDG_RUNTIME_DIR", otherHome + "/run"}});
+    const pid_t a =
+        host.start({"ZXInitLib", "ZXSetLockLibStatus", "1", "touch:" + marker("held"), "hold"}, otherEnv);
+    std::vector<std::string> commands = {"wait:" + marker("held"), "ZXInitLib", "ZXGetLockLibStatus"};
+    append(commands, allSetters());
+    const auto before = host.run(commands, env);
     EXPECT_EQ(before.of("ZXGetLockLibStatus"), "0 2");
+    for (const auto& setter : kSetters) {
+        EXPECT_EQ(before.of(setter[0]), "4") << setter[0];
+    }
     ::kill(a, SIGKILL);
     EXPECT_EQ(host.wait(a).exitCode, -SIGKILL);
     const auto after = host.run({"ZXInitLib", "ZXGetLockLibStatus", "ZXSetLockLibStatus", "1",
@@ -132,6 +173,155 @@ TEST_F(LockE2E, ShuttingDownGivesTheLockBack) {
     EXPECT_EQ(ra.of("ZXGetLockLibStatus"), "3 2863311530");
     EXPECT_EQ(r.allOf("ZXGetLockLibStatus"), (std::vector<std::string>{"0 2", "0 0"}));
     EXPECT_EQ(r.of("ZXSetVoltageDefault"), "2");
+}
+
+// Probing never takes the lock, so busy setters of two processes never see
+// each other as holders.
+TEST_F(LockE2E, BusySettersOfTwoProcessesAreNeverRefusedWhileNobodyHoldsIt) {
+    const std::vector<std::string> commands = {"ZXInitLib", "wait:" + marker("go"), "repeat:2000",
+                                               "ZXSetDACLevel", "0", "1"};
+    const pid_t a = host.start(commands, env);
+    const pid_t b = host.start(commands, env);
+    zxtest::writeFile(marker("go"), "");
+    for (const auto& r : {host.wait(a), host.wait(b)}) {
+        const std::string line = r.of("repeat");
+        EXPECT_NE(line.find(" s2="), std::string::npos) << line;
+        EXPECT_NE(line.find(" s4=0 "), std::string::npos) << line;
+    }
+}
+
+TEST_F(LockE2E, OfTwoProcessesTakingAtOnceExactlyOneGetsIt) {
+    constexpr int kRounds = 50;
+    auto commands = [&](const std::string& me, const std::string& other) {
+        std::vector<std::string> c = {"ZXInitLib"};
+        for (int i = 0; i < kRounds; ++i) {
+            const std::string n = std::to_string(i);
+            // Both are ready (the last give-back done), both take, both have
+            // taken, both give back.
+            append(c, {"touch:" + marker(me + "ready" + n), "wait:" + marker(other + "ready" + n),
+                       "ZXSetLockLibStatus", "1", "touch:" + marker(me + "took" + n),
+                       "wait:" + marker(other + "took" + n), "ZXSetLockLibStatus", "0"});
+        }
+        return c;
+    };
+    const pid_t a = host.start(commands("a", "b"), env);
+    const auto rb = host.run(commands("b", "a"), env);
+    const auto ra = host.wait(a);
+    const auto takesA = ra.allOf("ZXSetLockLibStatus");
+    const auto takesB = rb.allOf("ZXSetLockLibStatus");
+    ASSERT_EQ(takesA.size(), 2u * kRounds);
+    ASSERT_EQ(takesB.size(), 2u * kRounds);
+    for (int i = 0; i < kRounds; ++i) {
+        SCOPED_TRACE("round " + std::to_string(i));
+        EXPECT_EQ((takesA[2 * i] == "0") + (takesB[2 * i] == "0"), 1);
+        // Only the taker has something to give back.
+        EXPECT_EQ(takesA[2 * i + 1], takesA[2 * i] == "0" ? "0" : "1");
+    }
+}
+
+// A later start-up that fails leaves no vendor chosen; the hold must still be
+// reported and given back, by the give-back request or by shutdown.
+TEST_F(LockE2E, AHoldOutlivesAFailedStartUpAndCanBeGivenBack) {
+    zxtest::writeFile(env[0].second, zxtest::readFile(env[0].second) + "fault op=EnumPhysicalGPUs status=-1 after=1\n");
+    for (const std::string giveBack : {"ZXSetLockLibStatus", "ZXDeInitLib"}) {
+        SCOPED_TRACE(giveBack);
+        std::vector<std::string> holder = {"ZXInitLib", "ZXSetLockLibStatus", "1", "ZXInitLib", "ZXGetLockLibStatus",
+                                           giveBack};
+        if (giveBack == "ZXSetLockLibStatus") holder.push_back("0");
+        append(holder, {"touch:" + marker(giveBack + "released"), "wait:" + marker(giveBack + "seen")});
+        const pid_t a = host.start(holder, env);
+        const auto other = host.run({"wait:" + marker(giveBack + "released"), "ZXInitLib", "ZXGetLockLibStatus",
+                                     "touch:" + marker(giveBack + "seen")},
+                                    env);
+        const auto ra = host.wait(a);
+        EXPECT_EQ(ra.allOf("ZXInitLib"), (std::vector<std::string>{"0", "1"}));
+        EXPECT_EQ(ra.of("ZXGetLockLibStatus"), "0 1");
+        EXPECT_EQ(ra.allOf(giveBack).back(), "0");
+        EXPECT_EQ(other.of("ZXGetLockLibStatus"), "0 0");
+    }
+}
+
+// A child made by fork() shares its parent's open files: it must not hold
+// the parent's lock, nor keep it alive once the parent is gone.
+TEST_F(LockE2E, AForkedChildNeitherHoldsNorKeepsItsParentsLock) {
+    const pid_t a = host.start({"ZXInitLib", "ZXSetLockLibStatus", "1", "fork",
+                                // The child:
+                                "ZXGetLockLibStatus", "ZXSetGPUClockDefault", "0", "ZXSetLockLibStatus", "0",
+                                "touch:" + marker("checked"), "wait:" + marker("third"), "ZXGetLockLibStatus",
+                                "touch:" + marker("child-done"), "parent",
+                                // The parent ends without giving the lock back:
+                                "wait:" + marker("checked"), "ZXGetLockLibStatus"},
+                               env);
+    const auto parent = host.wait(a);
+    const auto third = host.run({"ZXInitLib", "ZXGetLockLibStatus", "touch:" + marker("third")}, env);
+    for (int i = 0; i < 2000 && !zxtest::fileExists(marker("child-done")); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_EQ(parent.of("ZXGetLockLibStatus"), "0 1");
+    EXPECT_EQ(parent.of("child:ZXGetLockLibStatus"), "0 2");
+    EXPECT_EQ(parent.of("child:ZXSetGPUClockDefault"), "4");
+    EXPECT_EQ(parent.of("child:ZXSetLockLibStatus"), "1") << "the child has nothing to give back";
+    EXPECT_EQ(third.of("ZXGetLockLibStatus"), "0 0") << "the parent's end freed the lock";
+}
+
+TEST_F(LockE2E, ALinkAtTheLockPathIsNeverFollowed) {
+    const std::string lockPath = zxtest::lockDir() + "/ZXDisplayLibMutex";
+    const std::string existing = zxtest::testRoot() + "/precious";
+    zxtest::writeFile(existing, "keep");
+    ASSERT_EQ(::chmod(existing.c_str(), 0600), 0);
+    const std::string missing = zxtest::testRoot() + "/planted";
+    for (const std::string& target : {existing, missing}) {
+        SCOPED_TRACE(target);
+        ::unlink(lockPath.c_str());
+        ASSERT_EQ(::symlink(target.c_str(), lockPath.c_str()), 0);
+        const auto r = host.run({"ZXInitLib", "ZXSetLockLibStatus", "1", "ZXGetLockLibStatus", "ZXSetGPUClockDefault",
+                                 "0", "ZXSetDACLevel", "0", "1"},
+                                env);
+        EXPECT_EQ(r.of("ZXSetLockLibStatus"), "1");
+        EXPECT_EQ(r.of("ZXGetLockLibStatus"), "0 0");
+        EXPECT_EQ(r.of("ZXSetGPUClockDefault"), "0");
+        EXPECT_EQ(r.of("ZXSetDACLevel"), "2");
+    }
+    EXPECT_FALSE(zxtest::fileExists(missing));
+    EXPECT_EQ(zxtest::readFile(existing), "keep");
+    struct stat st {};
+    ASSERT_EQ(::stat(existing.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+}
+
+// With a call counter preloaded into the host: after start-up no getter,
+// setter or lock call allocates or opens a file, whether the lock is free,
+// held here or held elsewhere.
+TEST_F(LockE2E, NoCallAllocatesOrOpensAFileAfterStartUp) {
+#ifdef ZX_TEST_SANITIZED
+    GTEST_SKIP() << "the sanitizers' allocator cannot be counted by preloading";
+#endif
+    env.erase(env.begin() + 1);  // no driver call log: the simulator writes it through the heap
+    zxtest::EnvVars counted = env;
+    counted.emplace_back("LD_PRELOAD", ZX_TEST_COUNT_LIBRARY);
+    auto everyCall = [] {
+        auto c = flat(kGetters);
+        append(c, allSetters());
+        return c;
+    };
+    // The lock file is opened by the first lock call.
+    std::vector<std::string> b = {"ZXInitLib", "ZXGetLockLibStatus", "count:start"};
+    append(b, everyCall());
+    append(b, {"ZXSetLockLibStatus", "1"});
+    append(b, everyCall());
+    append(b, {"ZXSetLockLibStatus", "0", "count:stop", "touch:" + marker("free"), "wait:" + marker("held"),
+               "count:start"});
+    append(b, everyCall());
+    append(b, {"count:stop", "touch:" + marker("done")});
+    const pid_t pb = host.start(b, counted);
+    const pid_t pa = host.start({"ZXInitLib", "wait:" + marker("free"), "ZXSetLockLibStatus", "1",
+                                 "touch:" + marker("held"), "wait:" + marker("done")},
+                                env);
+    const auto rb = host.wait(pb);
+    host.wait(pa);
+    EXPECT_EQ(rb.allOf("ZXGetLockLibStatus"), (std::vector<std::string>{"0 0", "0 0", "0 1", "0 2"}));
+    EXPECT_EQ(rb.allOf("ZXSetGPUClockDefault"), (std::vector<std::string>{"0", "0", "4"}));
+    EXPECT_EQ(rb.allOf("count"), (std::vector<std::string>{"0 0", "0 0"}));
 }
 
 }  // namespace

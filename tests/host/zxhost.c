@@ -12,11 +12,24 @@
  *   touch:<path>               creates a file (tells a test a point is reached)
  *   wait:<path>                waits until a file exists
  *   hold                       waits until killed
+ *   repeat:<ms> <ExportName> [numbers...]
+ *                              calls the export again and again for ms
+ *                              milliseconds and prints "repeat <ExportName>
+ *                              <calls>" and the count of each status s0..s5
+ *   fork                       the child runs the commands that follow, with
+ *                              "child:" before each line, and ends at "parent";
+ *                              the parent goes on after that "parent"
+ *   count:start, count:stop    when the call counter (tests/host/zxcount.c)
+ *                              is preloaded: counts heap allocations and file
+ *                              opens in between and prints
+ *                              "count <allocations> <opens>"
  */
 #define _POSIX_C_SOURCE 200809L
+#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/types.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -88,6 +101,11 @@ static void print_words(const uint32_t *w, size_t n) {
     }
 }
 
+/* Printed before every line: "child:" in a forked child. */
+static const char *prefix = "";
+
+static ZXStatus call_quietly(const struct Export *e, char **a, int n);
+
 static void call(const struct Export *e, char **a, int n) {
     ZXStatus s = 0;
     uint32_t w[5];
@@ -136,7 +154,7 @@ static void call(const struct Export *e, char **a, int n) {
         break;
     }
 
-    printf("%s %lu", e->name, (unsigned long)s);
+    printf("%s%s %lu", prefix, e->name, (unsigned long)s);
     switch (e->shape) {
     case OUT1: case GPU_OUT1: case FAN_OUT1: print_words(w, 1); break;
     case GPU_OUT2: print_words(w, 2); break;
@@ -170,6 +188,85 @@ static void call(const struct Export *e, char **a, int n) {
     printf("\n");
 }
 
+/* The status of one call, outputs discarded. */
+static ZXStatus call_quietly(const struct Export *e, char **a, int n) {
+    uint32_t w[5];
+    ZXRangeInfo range;
+    ZXLevelValues levels;
+    ZXVgaInfoDescription desc;
+    ZXAdapterInfoRecord info;
+    switch (e->shape) {
+    case NONE: return ((ZXStatus (ZX_CALL *)(void))e->fn)();
+    case OUT1: return ((ZXStatus (ZX_CALL *)(uint32_t *))e->fn)(&w[0]);
+    case IN1: return ((ZXStatus (ZX_CALL *)(uint32_t))e->fn)(arg(a, n, 0));
+    case IN2: return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1));
+    case IN3:
+        return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
+                                                                          arg(a, n, 2));
+    case IN4:
+        return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
+                                                                                    arg(a, n, 2), arg(a, n, 3));
+    case ADAPTERS: return ((ZXStatus (ZX_CALL *)(ZXAdapterInfoRecord *))e->fn)(&info);
+    case GPU_OUT1: return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *))e->fn)(arg(a, n, 0), &w[0]);
+    case GPU_OUT2: return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *, uint32_t *))e->fn)(arg(a, n, 0), &w[0], &w[1]);
+    case GPU_DESC: return ((ZXStatus (ZX_CALL *)(uint32_t, ZXVgaInfoDescription *))e->fn)(arg(a, n, 0), &desc);
+    case GPU_LEVELS: return ((ZXStatus (ZX_CALL *)(uint32_t, ZXLevelValues *))e->fn)(arg(a, n, 0), &levels);
+    case GPU_RANGE: return ((ZXStatus (ZX_CALL *)(uint32_t, ZXRangeInfo *))e->fn)(arg(a, n, 0), &range);
+    case GPU_IN_RANGE:
+        return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *))e->fn)(arg(a, n, 0), arg(a, n, 1), &range);
+    case FAN_RANGE:
+        return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
+                                                                                         &range, arg(a, n, 2));
+    case FAN_OUT1:
+        return ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t *, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
+                                                                                      &w[0], arg(a, n, 2));
+    }
+    return 0;
+}
+
+static double now_ms(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (double)t.tv_sec * 1000.0 + (double)t.tv_nsec / 1e6;
+}
+
+static void repeat(const struct Export *e, char **a, int n, long ms) {
+    unsigned long counts[7] = {0, 0, 0, 0, 0, 0, 0};
+    unsigned long calls = 0;
+    const double end = now_ms() + (double)ms;
+    int k;
+    do {
+        ZXStatus s = call_quietly(e, a, n);
+        ++counts[s < 6 ? s : 6];
+        ++calls;
+    } while ((calls & 63u) != 0 || now_ms() < end);
+    printf("%srepeat %s %lu", prefix, e->name, calls);
+    for (k = 0; k < 6; ++k) printf(" s%d=%lu", k, counts[k]);
+    printf(" other=%lu\n", counts[6]);
+}
+
+/* Starts (1) or stops (0) the preloaded call counter; prints its counts. */
+static void count(int start) {
+    void *global = dlopen(NULL, RTLD_NOW);
+    void (*begin)(void) = NULL;
+    void (*end)(unsigned long *, unsigned long *) = NULL;
+    unsigned long allocations = 0, opens = 0;
+    if (global != NULL) {
+        *(void **)&begin = dlsym(global, "zxcount_start");
+        *(void **)&end = dlsym(global, "zxcount_stop");
+    }
+    if (begin == NULL || end == NULL) {
+        printf("%scount unavailable\n", prefix);
+        return;
+    }
+    if (start) {
+        begin();
+        return;
+    }
+    end(&allocations, &opens);
+    printf("%scount %lu %lu\n", prefix, allocations, opens);
+}
+
 static void pause_ms(long ms) {
     struct timespec t;
     t.tv_sec = ms / 1000;
@@ -179,12 +276,40 @@ static void pause_ms(long ms) {
 
 int main(int argc, char **argv) {
     int i = 1;
+    long repeat_ms = -1;
     setvbuf(stdout, NULL, _IOLBF, 0);
     while (i < argc) {
         const char *cmd = argv[i++];
         int n = 0;
         size_t k;
         const struct Export *found = NULL;
+        if (strcmp(cmd, "fork") == 0) {
+            pid_t pid;
+            fflush(stdout);
+            pid = fork();
+            if (pid < 0) {
+                return 3;
+            }
+            if (pid == 0) {
+                prefix = "child:";
+                continue;
+            }
+            while (i < argc && strcmp(argv[i], "parent") != 0) ++i;
+            ++i;
+            continue;
+        }
+        if (strcmp(cmd, "parent") == 0) {
+            fflush(stdout);
+            _exit(0);
+        }
+        if (strncmp(cmd, "repeat:", 7) == 0) {
+            repeat_ms = strtol(cmd + 7, NULL, 10);
+            continue;
+        }
+        if (strcmp(cmd, "count:start") == 0 || strcmp(cmd, "count:stop") == 0) {
+            count(strcmp(cmd, "count:start") == 0);
+            continue;
+        }
         if (strncmp(cmd, "sleep:", 6) == 0) {
             pause_ms(strtol(cmd + 6, NULL, 10));
             continue;
@@ -210,7 +335,12 @@ int main(int argc, char **argv) {
         }
         /* Numeric arguments follow the export's name. */
         while (i + n < argc && (argv[i + n][0] >= '0' && argv[i + n][0] <= '9')) ++n;
-        call(found, &argv[i], n);
+        if (repeat_ms >= 0) {
+            repeat(found, &argv[i], n, repeat_ms);
+            repeat_ms = -1;
+        } else {
+            call(found, &argv[i], n);
+        }
         i += n;
     }
     return 0;

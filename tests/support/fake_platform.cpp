@@ -230,28 +230,31 @@ std::optional<std::string> FakePlatform::storeString(const std::string& keyPath,
     return std::string(bytes.begin(), nul);
 }
 
-zp::NamedLockResult FakePlatform::createNamedLock(const char* name, zp::NativeHandle& handle) {
+zp::NamedLockResult FakePlatform::takeNamedLock(const char* name) {
     if (namedLockFails) {
         return zp::NamedLockResult::Failed;
     }
-    if (namedLocks.count(name) != 0) {
-        return zp::NamedLockResult::AlreadyExists;
-    }
-    handle = nextHandle_++;
-    namedLocks[name] = handle;
-    return zp::NamedLockResult::Created;
+    return namedLocks.emplace(name, zp::NamedLockState::HeldHere).second ? zp::NamedLockResult::Created
+                                                                          : zp::NamedLockResult::AlreadyExists;
 }
 
-void FakePlatform::releaseNamedLock(zp::NativeHandle handle) {
-    for (auto it = namedLocks.begin(); it != namedLocks.end(); ++it) {
-        if (it->second == handle) {
-            namedLocks.erase(it);
-            return;
-        }
-    }
+zp::NamedLockState FakePlatform::namedLockState(const char* name) {
+    const auto it = namedLocks.find(name);
+    return it == namedLocks.end() ? zp::NamedLockState::Free : it->second;
 }
 
-void FakePlatform::holdNamedLockElsewhere(const std::string& name) { namedLocks[name] = nextHandle_++; }
+bool FakePlatform::releaseNamedLock(const char* name) {
+    const auto it = namedLocks.find(name);
+    if (it == namedLocks.end() || it->second != zp::NamedLockState::HeldHere) {
+        return false;
+    }
+    namedLocks.erase(it);
+    return true;
+}
+
+void FakePlatform::holdNamedLockElsewhere(const std::string& name) {
+    namedLocks[name] = zp::NamedLockState::HeldElsewhere;
+}
 
 std::unique_ptr<zp::BlockCipher> FakePlatform::rc4FromPassword(const char* password) {
     cipherPasswords.emplace_back(password);

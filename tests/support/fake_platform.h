@@ -87,7 +87,7 @@ public:
     static std::string normaliseKey(const std::string& keyPath);
 
     // --- Locks ------------------------------------------------------------------------
-    std::map<std::string, zx::platform::NativeHandle> namedLocks;  // existing locks -> holder's handle
+    std::map<std::string, zx::platform::NamedLockState> namedLocks;  // held locks -> by whom
     bool namedLockFails = false;
 
     // Another process holds the named lock.
@@ -125,8 +125,9 @@ public:
                                          std::uint8_t* data, std::uint32_t* size) override;
     bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
                   std::uint32_t size) override;
-    zx::platform::NamedLockResult createNamedLock(const char* name, zx::platform::NativeHandle& handle) override;
-    void releaseNamedLock(zx::platform::NativeHandle handle) override;
+    zx::platform::NamedLockResult takeNamedLock(const char* name) override;
+    zx::platform::NamedLockState namedLockState(const char* name) override;
+    bool releaseNamedLock(const char* name) override;
     std::unique_ptr<zx::platform::BlockCipher> rc4FromPassword(const char* password) override;
     bool displayDevice(std::uint32_t index, zx::platform::DisplayDevice& out) override;
     zx::platform::NativeHandle createDeviceContext(const std::string& deviceName) override;

@@ -36,6 +36,9 @@ public:
         ::setenv("XDG_CONFIG_HOME", configDir().c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
         ::setenv("ZXDISPLAY_SYSFS_ROOT", sysfsRoot().c_str(), 1);
+        // The card lock's file lives here instead of /dev/shm.
+        makeDirs(lockDir());
+        ::setenv("ZXDISPLAY_LOCK_DIR", lockDir().c_str(), 1);
         ::unsetenv("XDG_DOCUMENTS_DIR");
     }
     void OnTestEnd(const ::testing::TestInfo&) override {
@@ -53,6 +56,7 @@ std::string homeDir() { return g_root + "/home"; }
 std::string configDir() { return g_root + "/home/.config"; }
 std::string runtimeDir() { return g_root + "/run"; }
 std::string sysfsRoot() { return g_root + "/sys"; }
+std::string lockDir() { return g_root + "/shm"; }
 
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -1,6 +1,6 @@
 // Per-test isolation: every test runs with its own temporary HOME, XDG
-// folders, runtime folder and (empty) sysfs root, removed when it ends. The
-// developer's real folders are never touched.
+// folders, runtime folder, card lock folder and (empty) sysfs root, removed
+// when it ends. The developer's real folders are never touched.
 #pragma once
 
 #include <string>
@@ -14,6 +14,7 @@ std::string homeDir();          // $HOME
 std::string configDir();        // $XDG_CONFIG_HOME
 std::string runtimeDir();       // $XDG_RUNTIME_DIR
 std::string sysfsRoot();        // $ZXDISPLAY_SYSFS_ROOT
+std::string lockDir();          // $ZXDISPLAY_LOCK_DIR, the card lock's folder
 
 // Helpers for files in tests.
 void writeFile(const std::string& path, const std::string& content);

@@ -1,5 +1,5 @@
-// Named and start-up locks across real processes, and the runtime folder
-// that holds their files.
+// The machine-wide named lock across real processes and threads.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -7,23 +7,30 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "api/backend.h"
+#include "api/state.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_platform.h"
 #include "support/test_env.h"
+#include "zxdisplay.h"
 
 namespace {
 
 using zx::platform::NamedLockResult;
+using zx::platform::NamedLockState;
 using zx::platform::NativeHandle;
 
 constexpr const char* kName = "ZXDisplayLibMutex";
 
 zx::platform::Platform& os() { return zx::platform::native(); }
-
-std::string lockFolder() { return zxtest::runtimeDir() + "/zxdisplaylib"; }
 
 mode_t modeOf(const std::string& path) {
     struct stat st {};
@@ -39,140 +46,187 @@ int waitForExit(pid_t pid) {
     return WEXITSTATUS(status);
 }
 
-NamedLockResult probe(const char* name = kName) {
-    NativeHandle h = 0;
-    const NamedLockResult r = os().createNamedLock(name, h);
-    if (r == NamedLockResult::Created) {
-        os().releaseNamedLock(h);
+// Runs check in a forked child; its result is the child's exit code.
+template <class Check>
+pid_t inChild(Check check) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::_exit(check());
     }
-    return r;
+    return child;
 }
 
-TEST(PlatformNamedLock, SecondProbeInTheHoldingProcessSeesIt) {
-    NativeHandle held = 0;
-    ASSERT_EQ(os().createNamedLock(kName, held), NamedLockResult::Created);
-    EXPECT_NE(held, 0);
-
-    NativeHandle other = 12345;
-    EXPECT_EQ(os().createNamedLock(kName, other), NamedLockResult::AlreadyExists);
-    EXPECT_EQ(other, 0) << "nothing is handed out for a lock not taken";
-    EXPECT_EQ(probe(), NamedLockResult::AlreadyExists) << "a refused probe must not disturb the holder";
-
-    os().releaseNamedLock(held);
-    EXPECT_EQ(probe(), NamedLockResult::Created);
+void send(int fd, char c) { ASSERT_EQ(::write(fd, &c, 1), 1); }
+char receive(int fd) {
+    char c = 0;
+    return ::read(fd, &c, 1) == 1 ? c : '?';
 }
 
-TEST(PlatformNamedLock, DifferentNamesAreIndependent) {
-    NativeHandle held = 0;
-    ASSERT_EQ(os().createNamedLock("A", held), NamedLockResult::Created);
-    EXPECT_EQ(probe("B"), NamedLockResult::Created);
-    os().releaseNamedLock(held);
+class PlatformNamedLock : public ::testing::Test {
+protected:
+    // Each test reaches the lock file of its own folder.
+    void SetUp() override { zx::platform::posix::forgetNamedLocksForTesting(); }
+    void TearDown() override { zx::platform::posix::forgetNamedLocksForTesting(); }
+    static std::string lockFile() { return zxtest::lockDir() + "/" + kName; }
+};
+
+TEST_F(PlatformNamedLock, TakeProbeAndGiveBackInOneProcess) {
+    const mode_t oldMask = ::umask(077);
+    EXPECT_EQ(os().namedLockState(kName), NamedLockState::Free);
+    ::umask(oldMask);
+    EXPECT_EQ(modeOf(lockFile()), S_IFREG | 0666) << "every user must be able to open the lock file";
+    ASSERT_EQ(os().takeNamedLock(kName), NamedLockResult::Created);
+    EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldHere);
+    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::AlreadyExists);
+    EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldHere);
+    EXPECT_TRUE(os().releaseNamedLock(kName));
+    EXPECT_FALSE(os().releaseNamedLock(kName));
+    EXPECT_EQ(os().namedLockState(kName), NamedLockState::Free);
 }
 
-TEST(PlatformNamedLock, NamesThatAreNoPlainFileNameFail) {
-    NativeHandle h = 0;
-    EXPECT_EQ(os().createNamedLock("", h), NamedLockResult::Failed);
-    EXPECT_EQ(os().createNamedLock(".startup", h), NamedLockResult::Failed);
-    EXPECT_EQ(os().createNamedLock("../escape", h), NamedLockResult::Failed);
-    EXPECT_EQ(os().createNamedLock(nullptr, h), NamedLockResult::Failed);
-    EXPECT_EQ(h, 0);
+TEST_F(PlatformNamedLock, NamesThatAreNoPlainFileNameFail) {
+    const std::string tooLong(64, 'x');
+    for (const char* name : {static_cast<const char*>(nullptr), "", ".hidden", "../escape", tooLong.c_str()}) {
+        SCOPED_TRACE(name == nullptr ? "null" : name);
+        EXPECT_EQ(os().takeNamedLock(name), NamedLockResult::Failed);
+        EXPECT_EQ(os().namedLockState(name), NamedLockState::Free);
+        EXPECT_FALSE(os().releaseNamedLock(name));
+    }
 }
 
-TEST(PlatformNamedLock, HeldByAnotherProcessUntilItIsKilled) {
+TEST_F(PlatformNamedLock, HeldByAnotherProcessUntilItIsKilled) {
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        NativeHandle h = 0;
-        const char state = os().createNamedLock(kName, h) == NamedLockResult::Created ? 'h' : 'f';
+    const pid_t child = inChild([&] {
+        const char state = os().takeNamedLock(kName) == NamedLockResult::Created ? 'h' : 'f';
         if (::write(ready[1], &state, 1) != 1) {
-            ::_exit(1);
+            return 1;
         }
         for (;;) {
             ::pause();
         }
-    }
-    ::close(ready[1]);
-    char state = 0;
-    ASSERT_EQ(::read(ready[0], &state, 1), 1);
-    ::close(ready[0]);
-    EXPECT_EQ(state, 'h');
+    });
+    ASSERT_GT(child, 0);
+    ::close(ready[1]);  // a child that fails ends the read
+    EXPECT_EQ(receive(ready[0]), 'h');
 
-    EXPECT_EQ(probe(), NamedLockResult::AlreadyExists);
-    NativeHandle h = 0;
-    EXPECT_EQ(os().createNamedLock(kName, h), NamedLockResult::AlreadyExists);
+    EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldElsewhere);
+    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::AlreadyExists);
+    EXPECT_FALSE(os().releaseNamedLock(kName));
 
     ASSERT_EQ(::kill(child, SIGKILL), 0);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    ASSERT_EQ(os().createNamedLock(kName, h), NamedLockResult::Created);
-    os().releaseNamedLock(h);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    EXPECT_EQ(os().namedLockState(kName), NamedLockState::Free);
+    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::Created);
 }
 
-TEST(PlatformNamedLock, HandlesAreNeverZero) {
-    // A process whose standard input is closed gets descriptor 0 from the
-    // next open; 0 means "no handle" to the callers.
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        ::close(0);
-        NativeHandle h = 0;
-        if (os().createNamedLock(kName, h) != NamedLockResult::Created || h == 0) {
-            ::_exit(1);
-        }
-        if (probe() != NamedLockResult::AlreadyExists) {
-            ::_exit(2);  // the lock must survive moving off descriptor 0
-        }
-        os().releaseNamedLock(h);
-        ::_exit(0);
-    }
+// A forked child shares its parent's open file descriptions; it must neither
+// report, give back nor keep alive the parent's hold.
+TEST_F(PlatformNamedLock, AForkedChildDoesNotHoldItsParentsLock) {
+    ASSERT_EQ(os().takeNamedLock(kName), NamedLockResult::Created);
+    int toParent[2];
+    int toChild[2];
+    ASSERT_EQ(::pipe(toParent), 0);
+    ASSERT_EQ(::pipe(toChild), 0);
+    const pid_t child = inChild([&] {
+        if (os().namedLockState(kName) != NamedLockState::HeldElsewhere) return 1;
+        if (os().takeNamedLock(kName) != NamedLockResult::AlreadyExists) return 2;
+        if (os().releaseNamedLock(kName)) return 3;
+        send(toParent[1], 'c');
+        if (receive(toChild[0]) != 'r') return 4;
+        // The parent gave it back: the child's own description can take it.
+        return os().takeNamedLock(kName) == NamedLockResult::Created ? 0 : 5;
+    });
+    ASSERT_GT(child, 0);
+    ::close(toParent[1]);  // a child that fails ends the read
+    EXPECT_EQ(receive(toParent[0]), 'c');
+    EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldHere);
+    EXPECT_TRUE(os().releaseNamedLock(kName));
+    send(toChild[1], 'r');
     EXPECT_EQ(waitForExit(child), 0);
+    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::Created) << "the child's hold ended with it";
 }
 
-TEST(PlatformRuntimeFolder, IsCreatedPrivateWithPrivateLockFiles) {
-    NativeHandle h = 0;
-    ASSERT_EQ(os().createNamedLock(kName, h), NamedLockResult::Created);
-    os().releaseNamedLock(h);
-    EXPECT_TRUE(S_ISDIR(modeOf(lockFolder())));
-    EXPECT_EQ(modeOf(lockFolder()) & 07777, 0700u);
-    EXPECT_EQ(modeOf(lockFolder() + "/" + kName + ".lock") & 07777, 0600u);
-}
-
-TEST(PlatformRuntimeFolder, LooseModeIsTightened) {
-    zxtest::makeDirs(lockFolder());
-    ASSERT_EQ(::chmod(lockFolder().c_str(), 0777), 0);
-    EXPECT_EQ(probe(), NamedLockResult::Created);
-    EXPECT_EQ(modeOf(lockFolder()) & 07777, 0700u);
-}
-
-TEST(PlatformRuntimeFolder, LinkInPlaceOfTheFolderIsRefused) {
-    const std::string elsewhere = zxtest::testRoot() + "/elsewhere";
-    zxtest::makeDirs(elsewhere);
-    ASSERT_EQ(::chmod(elsewhere.c_str(), 0700), 0);
-    ASSERT_EQ(::symlink(elsewhere.c_str(), lockFolder().c_str()), 0);
-    EXPECT_EQ(probe(), NamedLockResult::Failed);
-    EXPECT_FALSE(zxtest::fileExists(elsewhere + "/" + kName + ".lock"));
-}
-
-TEST(PlatformRuntimeFolder, FolderOfAnotherUserIsRefused) {
-    if (::geteuid() != 0) {
-        GTEST_SKIP() << "giving a folder to another user needs root";
+TEST_F(PlatformNamedLock, OfThreadsTakingAtOnceExactlyOneGetsIt) {
+    constexpr int kThreads = 4;
+    for (int round = 0; round < 100; ++round) {
+        std::atomic<int> created{0};
+        std::atomic<bool> go{false};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&] {
+                while (!go.load()) {
+                }
+                if (os().takeNamedLock(kName) == NamedLockResult::Created) {
+                    ++created;
+                }
+            });
+        }
+        go = true;
+        for (auto& t : threads) t.join();
+        ASSERT_EQ(created.load(), 1) << "round " << round;
+        ASSERT_TRUE(os().releaseNamedLock(kName));
     }
-    zxtest::makeDirs(lockFolder());
-    ASSERT_EQ(::chmod(lockFolder().c_str(), 0700), 0);
-    ASSERT_EQ(::chown(lockFolder().c_str(), 65534, 65534), 0);
-    EXPECT_EQ(probe(), NamedLockResult::Failed);
-    EXPECT_EQ(modeOf(lockFolder()) & 07777, 0700u);
-    EXPECT_FALSE(zxtest::fileExists(lockFolder() + "/" + kName + ".lock"));
 }
 
-TEST(PlatformRuntimeFolder, WithoutXdgRuntimeDirAFolderOfOurOwnInTmp) {
-    const std::string expected = "/tmp/zxdisplaylib-" + std::to_string(::geteuid());
-    ::unsetenv("XDG_RUNTIME_DIR");
-    EXPECT_EQ(zx::platform::posix::runtimeFolderPath(), expected);
-    ::setenv("XDG_RUNTIME_DIR", "relative/run", 1);
-    EXPECT_EQ(zx::platform::posix::runtimeFolderPath(), expected) << "a relative runtime folder is ignored";
+// Open descriptors of this process that refer to path.
+int descriptorsOf(const std::string& path) {
+    int count = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(entry.path(), ec).string() == path) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// Run under ThreadSanitizer in CI: threads take, give back and probe the
+// lock through the exports while others call setters.
+TEST_F(PlatformNamedLock, ThreadsTogglingTheLockWhileOthersCallSetters) {
+    zx::Backend plain;  // answers NotSupported to every setter
+    zx::overrideBackendsForTesting(&plain, &plain);
+    zx::state().vendorKind = zx::VendorKind::Nvidia;
+    const int bystander = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(bystander, 0);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> refused{0};
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 3; ++t) {
+        threads.emplace_back([&] {
+            while (!stop.load()) {
+                const ZXStatus took = ZXSetLockLibStatus(1);
+                std::uint32_t status = 9;
+                const ZXStatus got = ZXGetLockLibStatus(&status);
+                const ZXStatus gave = ZXSetLockLibStatus(0);
+                if (took > 1 || got != 0 || status > 1 || gave > 1) ++wrong;
+            }
+        });
+    }
+    for (int t = 0; t < 2; ++t) {
+        threads.emplace_back([&] {
+            while (!stop.load()) {
+                if (ZXSetFanSpeed(0, 0, 50, 0) == ZX_STATUS_LOCKED_BY_OTHER ||
+                    ZXSetGPUClockDefault(0) == ZX_STATUS_LOCKED_BY_OTHER) {
+                    ++refused;
+                }
+            }
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    stop = true;
+    for (auto& t : threads) t.join();
+
+    EXPECT_EQ(refused.load(), 0) << "a hold of this process never refuses its own setters";
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(descriptorsOf(lockFile()), 1) << "the lock file is opened once and kept";
+    EXPECT_EQ(::fcntl(bystander, F_GETFD), FD_CLOEXEC) << "an unrelated descriptor was closed";
+    ::close(bystander);
+    ZXSetLockLibStatus(0);
+    zx::overrideBackendsForTesting(nullptr, nullptr);
+    zx::state() = zx::LibraryState{};
 }
 
 }  // namespace

@@ -32,10 +32,9 @@ public:
         return posix::storeSet(keyPath, name, type, data, size);
     }
 
-    NamedLockResult createNamedLock(const char* name, NativeHandle& handle) override {
-        return posix::createNamedLock(name, handle);
-    }
-    void releaseNamedLock(NativeHandle handle) override { posix::releaseNamedLock(handle); }
+    NamedLockResult takeNamedLock(const char* name) override { return posix::takeNamedLock(name); }
+    NamedLockState namedLockState(const char* name) override { return posix::namedLockState(name); }
+    bool releaseNamedLock(const char* name) override { return posix::releaseNamedLock(name); }
 
     std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) override {
         return posix::rc4FromPassword(password);

@@ -46,15 +46,16 @@ StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32
 bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
               std::uint32_t size);
 
-// --- posix_lock.cpp ---------------------------------------------------------
-// The per-user runtime folder that holds the lock files (not created here).
-std::string runtimeFolderPath();
-// Creates path when missing and checks that it is a real directory (not a
-// link) owned by this user, tightening its mode to 0700 when needed. Returns
-// an open descriptor of it, or -1 when it is unusable.
-int openPrivateFolder(const std::string& path);
-NamedLockResult createNamedLock(const char* name, NativeHandle& handle);
-void releaseNamedLock(NativeHandle handle);
+// --- posix_named_lock.cpp ---------------------------------------------------
+// Test hook: an absolute folder that holds the named locks' files in place of
+// /dev/shm, so that tests do not share the machine's lock.
+inline constexpr const char* kLockFolderVariable = "ZXDISPLAY_LOCK_DIR";
+NamedLockResult takeNamedLock(const char* name);
+NamedLockState namedLockState(const char* name);
+bool releaseNamedLock(const char* name);
+// Tests only, with no other thread in the lock calls: closes every lock file
+// (giving back any hold) so that the next use opens it anew.
+void forgetNamedLocksForTesting();
 
 // --- posix_crypto.cpp -------------------------------------------------------
 std::unique_ptr<BlockCipher> rc4FromPassword(const char* password);
