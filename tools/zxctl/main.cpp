@@ -441,7 +441,7 @@ int cmdInfo(const Options& o) {
             modes += (modes.empty() ? "" : ", ") + m.get<std::string>();
         }
     }
-    t.row({j["control_modes"].is_null() ? Cell{"Control modes"} : Cell{"Control modes"},
+    t.row({{"Control modes"},
            j["control_modes"].is_null() ? naCell(j, "control_modes") : Cell{modes.empty() ? "none" : modes}});
     std::cout << t.render() << "\n";
     Table ad;

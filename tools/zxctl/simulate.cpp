@@ -288,7 +288,10 @@ int enterSimulation(const std::string& name, bool reset, char** argv) {
     try {
         const fs::path machine = fs::path(machinesDir()) / name;
         const fs::path state = fs::path(stateRoot()) / name;
-        fs::create_directories(state.parent_path());
+        // The simulated user's folders are private, as the real ones are.
+        if (fs::create_directories(state.parent_path())) {
+            fs::permissions(state.parent_path(), fs::perms::owner_all, fs::perm_options::replace);
+        }
         std::error_code ec;
         if (reset) {
             removeAside(state);
