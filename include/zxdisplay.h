@@ -73,6 +73,21 @@ typedef uint32_t ZXStatus;
 #define ZX_STATUS_LOCKED_BY_OTHER 4u
 #define ZX_STATUS_ADAPTER_MISMATCH 5u
 
+/* Short English text of a status, for messages ("locked by another process").
+ * Header-only: it is not exported by the library. */
+static inline const char *ZXStatusName(ZXStatus status)
+{
+    switch (status) {
+    case ZX_STATUS_OK: return "ok";
+    case ZX_STATUS_FAILED: return "failed";
+    case ZX_STATUS_NOT_SUPPORTED: return "not supported by this card";
+    case ZX_STATUS_NOT_INITIALISED: return "library not initialised";
+    case ZX_STATUS_LOCKED_BY_OTHER: return "locked by another process";
+    case ZX_STATUS_ADAPTER_MISMATCH: return "adapters are not all the same card model";
+    default: return "unknown status";
+    }
+}
+
 /* Vendor kind of an adapter (ZXAdapterInfoRecord.kind). */
 #define ZX_VENDOR_NONE 0u
 #define ZX_VENDOR_ATI 1u

@@ -8,6 +8,7 @@ packages=(
   nettle-dev libsqlite3-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   binutils
+  libcli11-dev nlohmann-json3-dev help2man
 )
 
 missing=()

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "state_file.h"
 #include "zxsim_nvapi.h"
 
 namespace zxsim {
@@ -104,6 +105,9 @@ public:
 
     NvStatus done(NvStatus status, const std::string& outputs = {}) {
         sim_.appendLog(line_ + fmt(" -> %d", status) + (status == kOk ? outputs : std::string()));
+        if (status == kOk && !sim_.statePath_.empty() && changesState(op_)) {
+            writeStateFile(sim_.statePath_, sim_.state_);
+        }
         return status;
     }
 
@@ -129,6 +133,11 @@ void Simulator::startLocked() {
         if (logFd_ < 0) {
             std::fprintf(stderr, "zxsim_nvapi: cannot open log file %s: %s\n", path, std::strerror(errno));
         }
+    }
+    statePath_ = stateFilePath();
+    if (std::optional<std::string> saved = readStateFile(statePath_)) {
+        loadLocked(*saved, statePath_);
+        return;
     }
     if (const char* path = std::getenv("ZXSIM_NVAPI_SCENARIO"); path != nullptr && *path != '\0') {
         std::ifstream in(path, std::ios::binary);

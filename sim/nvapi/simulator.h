@@ -76,6 +76,7 @@ private:
     std::string error_;
     std::deque<std::string> log_;
     int logFd_ = -1;
+    std::string statePath_;  // ZXSIM_NVAPI_STATE: state kept between processes
 };
 
 }  // namespace zxsim

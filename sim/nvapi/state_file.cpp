@@ -1,0 +1,113 @@
+#include "state_file.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+namespace zxsim {
+
+namespace {
+
+std::string hex(unsigned value) {
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "0x%02X", value & 0xFFu);
+    return buffer;
+}
+
+// Registers are written only where they differ from a new device of the same
+// type, so a device with non-zero power-on registers loads back exactly.
+void writeBus(std::ostream& out, const I2cBus& bus) {
+    for (unsigned address = 0; address < 256; ++address) {
+        const I2cDevice* dev = bus.device(static_cast<std::uint8_t>(address));
+        if (dev == nullptr) {
+            continue;
+        }
+        out << "device addr=" << hex(address) << " type=" << dev->typeName() << "\n";
+        std::unique_ptr<I2cDevice> fresh = makeI2cDevice(dev->typeName());
+        for (unsigned reg = 0; reg < 256; ++reg) {
+            std::optional<std::uint8_t> now = dev->peek(static_cast<std::uint8_t>(reg));
+            std::optional<std::uint8_t> initial =
+                fresh ? fresh->peek(static_cast<std::uint8_t>(reg)) : std::optional<std::uint8_t>();
+            if (now && initial && *now != *initial) {
+                out << "i2c addr=" << hex(address) << " reg=" << hex(reg) << " value=" << hex(*now) << "\n";
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::string stateFilePath() {
+    const char* path = std::getenv("ZXSIM_NVAPI_STATE");
+    return path == nullptr ? std::string() : std::string(path);
+}
+
+std::optional<std::string> readStateFile(const std::string& path) {
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        return std::nullopt;
+    }
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+bool changesState(Op op) {
+    return op == Op::SetPerfClocks || op == Op::SetCoolerLevels || op == Op::RestoreCoolerSettings ||
+           op == Op::I2cWrite;
+}
+
+std::string stateText(const Scenario& scenario) {
+    std::ostringstream out;
+    out << "# NVAPI simulator state\n";
+    for (const Gpu& g : scenario.gpus) {
+        out << "gpu bus=" << g.bus << " levels=" << g.levelCount << " current=" << g.currentLevel << "\n";
+        for (const auto& [selector, entries] : g.clocks) {
+            for (const auto& e : entries) {
+                out << "clock sel=" << selector << " domain=" << e.domainId << " freq=" << e.frequencyKHz
+                    << " default=" << e.defaultKHz << " min=" << e.minKHz << " max=" << e.maxKHz << "\n";
+            }
+        }
+        for (const auto& t : g.sensors) {
+            out << "thermal temp=" << t.currentTemp << " controller=" << t.controller
+                << " min=" << t.defaultMinTemp << " max=" << t.defaultMaxTemp << " target=" << t.target << "\n";
+        }
+        for (const Cooler& c : g.coolers) {
+            const auto& r = c.row;
+            out << "cooler type=" << r.type << " target=" << r.target << " controller=" << r.controller
+                << " min=" << r.currentMinLevel << " max=" << r.currentMaxLevel
+                << " defaultmin=" << r.defaultMinLevel << " defaultmax=" << r.defaultMaxLevel
+                << " level=" << r.currentLevel << " default=" << c.defaultLevel << " policy=" << r.currentPolicy
+                << " defaultpolicy=" << r.defaultPolicy << " controltype=" << r.controlType
+                << " active=" << r.active << "\n";
+        }
+        writeBus(out, g.i2c);
+    }
+    return out.str();
+}
+
+void writeStateFile(const std::string& path, const Scenario& scenario) {
+    const std::string temp = path + ".tmp" + std::to_string(::getpid());
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        out << stateText(scenario);
+        if (!out.flush()) {
+            std::fprintf(stderr, "zxsim_nvapi: cannot write state file %s\n", path.c_str());
+            std::remove(temp.c_str());
+            return;
+        }
+    }
+    if (std::rename(temp.c_str(), path.c_str()) != 0) {
+        std::fprintf(stderr, "zxsim_nvapi: cannot replace state file %s\n", path.c_str());
+        std::remove(temp.c_str());
+    }
+}
+
+}  // namespace zxsim

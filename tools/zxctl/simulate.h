@@ -1,0 +1,25 @@
+// Simulated machines: a bundled machine description turned into a private
+// environment in which the library finds a simulated card instead of the real
+// machine, and zxctl re-executed inside it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zxctl {
+
+// Set in the re-executed process to the machine's name.
+inline constexpr const char* kSimulatedEnv = "ZXCTL_SIMULATED";
+
+// The bundled machines, by name, in name order.
+std::vector<std::string> simulatedMachines();
+
+// A machine's one-line description ("" when it has none).
+std::string machineDescription(const std::string& name);
+
+// Prepares the machine's state folder (afresh when reset or when the bundled
+// machine changed) and re-executes zxctl in it with argv. Returns only when
+// that failed, with a message written to stderr; the value is the exit code.
+int enterSimulation(const std::string& name, bool reset, char** argv);
+
+}  // namespace zxctl
