@@ -1,40 +1,22 @@
-#include <gtest/gtest.h>
-
-#include <cstdint>
-#include <limits>
-
 #include "api/decimal.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
-using zx::parseDecimal;
-
-TEST(ParseDecimal, ReadsLikeTheCLibrarysIntegerParser) {
-    EXPECT_EQ(parseDecimal("1300"), 1300);
-    EXPECT_EQ(parseDecimal("  \t\n-25"), -25);
-    EXPECT_EQ(parseDecimal("+7"), 7);
-    EXPECT_EQ(parseDecimal("12abc"), 12);
-    EXPECT_EQ(parseDecimal("12 34"), 12);
-    EXPECT_EQ(parseDecimal("007"), 7);
-}
-
-TEST(ParseDecimal, NoDigitsGiveZero) {
-    EXPECT_EQ(parseDecimal(""), 0);
-    EXPECT_EQ(parseDecimal("abc"), 0);
-    EXPECT_EQ(parseDecimal("-"), 0);
-    EXPECT_EQ(parseDecimal("- 5"), 0);
-    EXPECT_EQ(parseDecimal("+-5"), 0);
-}
-
-TEST(ParseDecimal, SaturatesAtTheThirtyTwoBitLimits) {
-    constexpr auto kMax = std::numeric_limits<std::int32_t>::max();
-    constexpr auto kMin = std::numeric_limits<std::int32_t>::min();
-    EXPECT_EQ(parseDecimal("2147483647"), kMax);
-    EXPECT_EQ(parseDecimal("2147483648"), kMax);
-    EXPECT_EQ(parseDecimal("99999999999999999999999"), kMax);
-    EXPECT_EQ(parseDecimal("-2147483648"), kMin);
-    EXPECT_EQ(parseDecimal("-2147483649"), kMin);
-    EXPECT_EQ(parseDecimal("-99999999999999999999999"), kMin);
+TEST(ParseDecimal, ReadsLikeAtoiAndSaturatesAtTheThirtyTwoBitLimits) {
+    const struct {
+        const char* text;
+        std::int32_t value;
+    } cases[] = {
+        {"1300", 1300}, {"  \t\n-25", -25}, {"+7", 7}, {"12abc", 12}, {"12 34", 12}, {"007", 7},
+        {"", 0}, {"abc", 0}, {"-", 0}, {"- 5", 0}, {"+-5", 0},
+        {"2147483647", 2147483647}, {"2147483648", 2147483647}, {"99999999999999999999999", 2147483647},
+        {"-2147483648", -2147483647 - 1}, {"-2147483649", -2147483647 - 1}, {"-99999999999999999999999", -2147483647 - 1},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(zx::parseDecimal(c.text), c.value) << c.text;
+    }
 }
 
 }  // namespace
