@@ -210,7 +210,7 @@ TEST(Zxctl, LockHeldByOneRunRefusesSetInAnother) {
     ASSERT_TRUE(waitForOutput(holder, "Holding the card lock"));
     // The machine's own lock file, not the one in the test's stand-in for
     // /dev/shm (ZXDISPLAY_LOCK_DIR of the test process).
-    EXPECT_TRUE(fileExists(testRoot() + "/state/zxdisplaylib/sim/" + m.name + "/lock/ZXDisplayLibMutex"));
+    EXPECT_TRUE(fileExists(testRoot() + "/state/zxdisplaylib/sim/" + m.name + ".lock/ZXDisplayLibMutex"));
     EXPECT_FALSE(fileExists(lockDir() + "/ZXDisplayLibMutex"));
 
     ToolResult r = sim(m, {"set", "gpu-clock", "1", "420"});

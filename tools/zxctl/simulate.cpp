@@ -315,8 +315,10 @@ int enterSimulation(const std::string& name, bool reset, char** argv) {
         if (!fs::is_directory(state, ec)) {
             createState(machine, state);
         }
-        // Also for a state made by an older zxctl, which had no lock folder.
-        fs::create_directories(state / "lock");
+        // Beside the state, not in it, so that starting the machine afresh
+        // while a run holds its lock keeps the lock.
+        const fs::path lockDir = state.string() + ".lock";
+        fs::create_directories(lockDir);
         const fs::path exe = placeExecutable(state);
 
         const std::map<std::string, std::string> vars = {{"{machine}", (state / "machine").string()},
@@ -342,7 +344,7 @@ int enterSimulation(const std::string& name, bool reset, char** argv) {
         // The machine's own card lock: the library keeps it in this folder
         // instead of /dev/shm, so every run against this simulated machine
         // shares it and none sees the real machine's lock.
-        ::setenv("ZXDISPLAY_LOCK_DIR", (state / "lock").c_str(), 1);
+        ::setenv("ZXDISPLAY_LOCK_DIR", lockDir.c_str(), 1);
         ::setenv(kSimulatedEnv, name.c_str(), 1);
         ::execv(exe.c_str(), argv);
         std::fprintf(stderr, "zxctl: cannot run %s: %s\n", exe.c_str(), std::strerror(errno));
