@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds zxctl and shows a simulated NVIDIA card with it: the machine's
-# information, its status, a change, and the change undone. The simulated
-# machine lives in ~/.local/state/zxdisplaylib/sim/ (or $XDG_STATE_HOME);
-# the real machine's folders, store and card lock are not touched.
+# Builds zxctl and shows a simulated card with it: the machine's
+# information, its status, changes (a clock, the fan, the regulator's GPU
+# voltage), and the changes undone. The simulated machine lives in
+# ~/.local/state/zxdisplaylib/sim/ (or $XDG_STATE_HOME); the real machine's
+# folders, store and card lock are not touched.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -20,5 +21,6 @@ run info
 run status
 run set gpu-clock 2 700
 run set fan 70
+run set voltage 1150
 run watch --count 1
 run reset all

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "state_file.h"
 #include "zxsim_ati.h"
 
 namespace zxsim::ati {
@@ -138,7 +139,11 @@ void Simulator::startLocked() {
             std::fprintf(stderr, "zxsim_ati: cannot open log file %s: %s\n", path, std::strerror(errno));
         }
     }
-    if (const char* path = std::getenv("ZXSIM_ATI_SCENARIO"); path != nullptr && *path != '\0') {
+    // A state file left by an earlier process stands for the scenario.
+    statePath_ = stateFilePath();
+    if (const auto saved = readStateFile(statePath_)) {
+        loadLocked(*saved, statePath_);
+    } else if (const char* path = std::getenv("ZXSIM_ATI_SCENARIO"); path != nullptr && *path != '\0') {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
@@ -168,6 +173,12 @@ int Simulator::loadLocked(const std::string& text, const std::string& origin) {
     initial_ = std::move(scenario);
     state_ = initial_;
     return 0;
+}
+
+void Simulator::saveLocked() {
+    if (!statePath_.empty()) {
+        writeStateFile(statePath_, state_);
+    }
 }
 
 void Simulator::appendLog(const std::string& line) {
@@ -294,6 +305,7 @@ int Simulator::setOdPerformanceLevels(int adapter, LevelsHeader* levels, Locatio
     for (std::size_t i = 0; i < n; ++i) {
         g->levels[i] = rows[i];
     }
+    saveLocked();
     return call.done(kOk);
 }
 
@@ -350,7 +362,11 @@ int Simulator::transfer(Call& call, Gpu* gpu, I2cTransfer* t) {
     }
     const auto reg = static_cast<std::uint8_t>(t->offset);
     if (t->action == 2) {
-        return call.done(gpu->pins.write(reg, t->data[0]) ? kOk : kError);
+        if (!gpu->pins.write(reg, t->data[0])) {
+            return call.done(kError);
+        }
+        saveLocked();
+        return call.done(kOk);
     }
     std::uint8_t value = 0;
     if (!gpu->pins.read(reg, value)) {
@@ -473,6 +489,7 @@ int Simulator::setFanSpeed(int adapter, int fan, FanValue* value, Location* loc)
         return call.done(*status);
     }
     g->fans[static_cast<std::size_t>(fan)].speed = value->speed;
+    saveLocked();
     return call.done(kOk);
 }
 
@@ -487,6 +504,7 @@ int Simulator::setFanSpeedToDefault(int adapter, int fan, Location* loc) {
     }
     Fan& f = g->fans[static_cast<std::size_t>(fan)];
     f.speed = f.defaultSpeed;
+    saveLocked();
     return call.done(kOk);
 }
 

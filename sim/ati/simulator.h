@@ -52,6 +52,8 @@ private:
     void startLocked();
     int loadLocked(const std::string& text, const std::string& origin);
     void appendLog(const std::string& line);
+    // Writes the state file (ZXSIM_ATI_STATE) after a call changed the state.
+    void saveLocked();
     int transfer(Call& call, Gpu* gpu, I2cTransfer* t);
 
     std::mutex mutex_;
@@ -60,6 +62,7 @@ private:
     Scenario initial_;
     Scenario state_;
     std::string error_;
+    std::string statePath_;
     std::deque<std::string> log_;
     int logFd_ = -1;
 };

@@ -69,6 +69,7 @@ public:
     bool poke(std::uint8_t reg, std::uint8_t value) override { return pins_.poke(reg, value); }
 
     const PinController& pins() const { return pins_; }
+    const Card& card() const { return card_; }
     unsigned vidCode() const;
     // The GPU voltage the VID code selects; nothing for a code outside the
     // table or a card without a voltage scale.

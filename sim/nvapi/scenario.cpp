@@ -310,7 +310,7 @@ private:
     void regulator(Fields& f) {
         Gpu& g = current("regulator");
         std::uint32_t kind = f.u32("kind", 2);
-        if (kind == 0) {
+        if (kind != 1 && kind != 2) {
             throw LineError("regulator kind is 1 or 2");
         }
         PinControllerDevice::Card card;

@@ -26,7 +26,16 @@ void writeBus(std::ostream& out, const I2cBus& bus) {
         if (dev == nullptr) {
             continue;
         }
-        out << "device addr=" << hex(address) << " type=" << dev->typeName() << "\n";
+        // A pin controller at its kind's address is written as the regulator
+        // line, which also carries the card's voltage scale.
+        const auto* pins = dynamic_cast<const PinControllerDevice*>(dev);
+        if (pins != nullptr && pins->pins().address() == address) {
+            const PinControllerDevice::Card& card = pins->card();
+            out << "regulator kind=" << static_cast<unsigned>(pins->pins().kind()) << " vid=" << card.vidBits
+                << " base=" << card.base << " step=" << card.step << "\n";
+        } else {
+            out << "device addr=" << hex(address) << " type=" << dev->typeName() << "\n";
+        }
         std::unique_ptr<I2cDevice> fresh = makeI2cDevice(dev->typeName());
         for (unsigned reg = 0; reg < 256; ++reg) {
             std::optional<std::uint8_t> now = dev->peek(static_cast<std::uint8_t>(reg));

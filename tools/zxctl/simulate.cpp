@@ -111,7 +111,9 @@ std::string expand(std::string value, const std::map<std::string, std::string>& 
 }
 
 // sysfs: "ADDRESS attr=value ..." per PCI function, e.g.
-// "0000:01:00.0 vendor=0x10de device=0x0611 class=0x030000".
+// "0000:01:00.0 vendor=0x10de device=0x0611 class=0x030000", and
+// "drm NAME attr=value ..." per DRM entry (a card "card0", a connector
+// "card0-DP-1 status=connected"), which the ATI display walk reads.
 void buildSysfs(const fs::path& description, const fs::path& root) {
     std::istringstream in(readText(description));
     std::string line;
@@ -122,18 +124,28 @@ void buildSysfs(const fs::path& description, const fs::path& root) {
         if (!(words >> address) || address[0] == '#') {
             continue;
         }
-        const fs::path dev = root / "devices/pci0000:00" / address;
+        const bool drm = address == "drm";
+        if (drm && !(words >> address)) {
+            throw std::runtime_error("drm line without a name in " + description.string());
+        }
+        if (address.find('/') != std::string::npos || address[0] == '.') {
+            throw std::runtime_error("bad sysfs entry '" + address + "' in " + description.string());
+        }
+        const fs::path dev = drm ? root / "class/drm" / address : root / "devices/pci0000:00" / address;
         fs::create_directories(dev);
         std::string attr;
         while (words >> attr) {
             const auto eq = attr.find('=');
-            if (eq == std::string::npos || attr.find('/') != std::string::npos) {
+            if (eq == std::string::npos || eq == 0 || attr.find('/') != std::string::npos) {
                 throw std::runtime_error("bad sysfs attribute '" + attr + "' in " + description.string());
             }
             writeText(dev / attr.substr(0, eq), attr.substr(eq + 1) + "\n");
         }
-        // Relative, like the kernel's, so the tree can be moved into place.
-        fs::create_symlink(fs::path("../../../devices/pci0000:00") / address, root / "bus/pci/devices" / address);
+        if (!drm) {
+            // Relative, like the kernel's, so the tree can be moved into place.
+            fs::create_symlink(fs::path("../../../devices/pci0000:00") / address,
+                               root / "bus/pci/devices" / address);
+        }
     }
 }
 
@@ -303,6 +315,10 @@ int enterSimulation(const std::string& name, bool reset, char** argv) {
         if (!fs::is_directory(state, ec)) {
             createState(machine, state);
         }
+        // Beside the state, not in it, so that starting the machine afresh
+        // while a run holds its lock keeps the lock.
+        const fs::path lockDir = state.string() + ".lock";
+        fs::create_directories(lockDir);
         const fs::path exe = placeExecutable(state);
 
         const std::map<std::string, std::string> vars = {{"{machine}", (state / "machine").string()},
@@ -325,7 +341,10 @@ int enterSimulation(const std::string& name, bool reset, char** argv) {
         ::setenv("XDG_CONFIG_HOME", (state / "home/.config").c_str(), 1);
         ::setenv("XDG_RUNTIME_DIR", (state / "run").c_str(), 1);
         ::setenv("ZXDISPLAY_SYSFS_ROOT", (state / "sys").c_str(), 1);
-        ::setenv("ZXDISPLAY_LOCK_PATH", (state / "card.lock").c_str(), 1);
+        // The machine's own card lock: the library keeps it in this folder
+        // instead of /dev/shm, so every run against this simulated machine
+        // shares it and none sees the real machine's lock.
+        ::setenv("ZXDISPLAY_LOCK_DIR", lockDir.c_str(), 1);
         ::setenv(kSimulatedEnv, name.c_str(), 1);
         ::execv(exe.c_str(), argv);
         std::fprintf(stderr, "zxctl: cannot run %s: %s\n", exe.c_str(), std::strerror(errno));
