@@ -29,6 +29,8 @@ const Machine kMachines[] = {
     {"nvidia-dual-kind2", "10DE_0611_A102_7A3C", "ZX GeForce 8800 GT, 1 GB GDDR3", 2, 54, {300, 550, 700}},
 };
 
+void PrintTo(const Machine& m, std::ostream* os) { *os << m.name; }
+
 std::vector<std::pair<std::string, std::string>> simEnv() {
     return {{"XDG_STATE_HOME", testRoot() + "/state"}, {"ZXSIM_NVAPI_LOG", testRoot() + "/nvapi.log"}};
 }

@@ -147,7 +147,7 @@ function gpuSection(index) {
         interaction: { mode: 'index', intersect: false },
         scales: { x: { ticks: { maxTicksLimit: 6, maxRotation: 0 } },
                   y: { beginAtZero: c.id !== 'clocks', suggestedMax: c.max, ticks: c.stepped ? { stepSize: 1 } : {} } },
-        plugins: { legend: { display: c.series.length > 1 || true, labels: { boxWidth: 12 } } } },
+        plugins: { legend: { labels: { boxWidth: 12 } } } },
     }) : null;
     charts[c.id] = { chart, fig, spec: c };
   }
