@@ -249,7 +249,7 @@ function renderControls(st) {
     el('caption', { text: `GPU ${gpu} performance levels` }), el('thead', {}, head), el('tbody', {}, ...rows));
 
   // Regulator levels and the GPU voltage now.
-  const reg = (what, label, obj, withReset) => {
+  const reg = (what, label, obj, resetText) => {
     const avail = obj.level !== null && obj.level !== undefined;
     return el('tr', { 'data-setting': what }, el('th', { scope: 'row', text: label }),
       el('td', {}, avail ? numberField(`gpu${gpu}-${what}`, `GPU ${gpu} ${label}`, obj.level, obj.range,
@@ -257,7 +257,7 @@ function renderControls(st) {
       el('td', {}, 'default' in obj ? reading(obj, 'default') : el('span', { class: 'na', text: '–' })),
       el('td', {}, 'range' in obj ? (obj.range ? document.createTextNode(rangeText(obj.range)) : reading(obj, 'range'))
         : el('span', { class: 'na', text: '–' })),
-      el('td', {}, withReset && avail ? resetButton(gpu, what, `Reset ${label.toLowerCase()}`) : null));
+      el('td', {}, resetText && avail ? resetButton(gpu, what, resetText) : null));
   };
   const regulator = el('table', { class: 'regulator', id: `gpu${gpu}-regulator` },
     el('caption', { text: `GPU ${gpu} voltage regulator` }),
@@ -267,9 +267,9 @@ function renderControls(st) {
         el('td', {}, reading(v, 'default_2d'), el('small', { text: '2D default' })),
         el('td', {}, v.range ? document.createTextNode(rangeText(v.range)) : reading(v, 'range')),
         el('td', {}, v.current_vid_level !== null ? el('small', { text: `VID level ${v.current_vid_level}` }) : null)),
-      reg('memory-voltage', 'Memory voltage level', st.memory_voltage, true),
-      reg('pwm', 'PWM clock level', st.pwm, true),
-      reg('dac', 'DAC level', st.dac, false)));
+      reg('memory-voltage', 'Memory voltage level', st.memory_voltage, 'Reset memory voltage level'),
+      reg('pwm', 'PWM clock level', st.pwm, 'Reset PWM clock level'),
+      reg('dac', 'DAC level', st.dac, null)));
 
   const f = st.fan;
   const fanInput = f.percent !== null
