@@ -68,6 +68,10 @@ ToolResult finishTool(pid_t pid) {
     return r;
 }
 
+std::string outputSoFar(pid_t pid) {
+    return fileExists(outputPath(pid, "out")) ? readFile(outputPath(pid, "out")) : "";
+}
+
 ToolResult runTool(const ToolRun& run) { return finishTool(startTool(run)); }
 
 }  // namespace zxtest

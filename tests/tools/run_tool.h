@@ -30,5 +30,7 @@ pid_t startTool(const ToolRun& run);
 // about 20 s).
 bool waitForOutput(pid_t pid, const std::string& text);
 ToolResult finishTool(pid_t pid);
+// What the running tool has written to standard output so far.
+std::string outputSoFar(pid_t pid);
 
 }  // namespace zxtest

@@ -1,6 +1,5 @@
 // zxctl: looks at and tunes graphics cards from a terminal, through the public
 // header and libzxdisplay only, as any application does. See docs/zxctl.md.
-#include <dlfcn.h>
 #include <signal.h>
 #include <time.h>
 #include <unistd.h>
@@ -20,13 +19,13 @@
 #include <zxdisplay.h>
 
 #include "output.h"
+#include "records.h"
+#include "serve.h"
 #include "simulate.h"
 
 namespace zxctl {
 
 namespace {
-
-using json = nlohmann::ordered_json;
 
 // Exit codes (docs/zxctl.md).
 constexpr int kExitOk = 0;
@@ -88,142 +87,6 @@ int gpuIndices(int asked, std::vector<std::uint32_t>& out) {
         }
     }
     return kExitOk;
-}
-
-// ---- Readings as JSON: a value, or null with the reason in "unavailable" --
-
-void markUnavailable(json& obj, const std::string& key, ZXStatus s) {
-    obj[key] = nullptr;
-    obj["unavailable"][key] = ZXStatusName(s);
-}
-
-void putValue(json& obj, const std::string& key, ZXStatus s, std::uint32_t value) {
-    if (s == ZX_STATUS_OK) {
-        obj[key] = value;
-    } else {
-        markUnavailable(obj, key, s);
-    }
-}
-
-json rangeJson(const ZXRangeInfo& r) { return json{{"min", r.minimum}, {"max", r.maximum}, {"step", r.step}}; }
-
-void putRange(json& obj, const std::string& key, ZXStatus s, const ZXRangeInfo& r) {
-    if (s == ZX_STATUS_OK) {
-        obj[key] = rangeJson(r);
-    } else {
-        markUnavailable(obj, key, s);
-    }
-}
-
-void putLevels(json& obj, const std::string& key, ZXStatus s, const ZXLevelValues& v) {
-    if (s != ZX_STATUS_OK) {
-        markUnavailable(obj, key, s);
-        return;
-    }
-    json values = json::array();
-    for (std::uint32_t i = 0; i < v.count && i < 4; ++i) {
-        values.push_back(v.values[i]);
-    }
-    obj[key] = values;
-}
-
-struct ClockDomain {
-    const char* key;
-    const char* label;
-    ZXStatus (*levels)(std::uint32_t, ZXLevelValues*);
-    ZXStatus (*defaults)(std::uint32_t, ZXLevelValues*);
-    ZXStatus (*infoEx)(std::uint32_t, std::uint32_t, ZXRangeInfo*);
-};
-
-const ClockDomain kClockDomains[] = {
-    {"gpu", "GPU clock, MHz", ZXGetPerformanceLevelGPUClocks, ZXGetPerformanceDefaultGPUClocks, ZXGetGPUClockInfoEx},
-    {"memory", "Memory clock, MHz", ZXGetPerformanceLevelMemoryClocks, ZXGetPerformanceDefaultMemoryClocks,
-     ZXGetMemoryClockInfoEx},
-    {"shader", "Shader clock, MHz", ZXGetPerformanceLevelShaderClocks, ZXGetPerformanceDefaultShaderClocks,
-     ZXGetShaderClockInfoEx},
-};
-
-json gpuStatus(std::uint32_t gpu) {
-    json g;
-    g["gpu"] = gpu;
-    std::uint32_t v = 0;
-    std::uint32_t w = 0;
-    ZXStatus s = ZXGetTemperature(gpu, &v);
-    putValue(g, "temperature_c", s, v);
-    s = ZXGetUsage(gpu, &v);
-    putValue(g, "usage_percent", s, v);
-    s = ZXGetCurrentPerformanceLevel(gpu, &v);
-    putValue(g, "current_level", s, v);
-
-    json clocks;
-    for (const ClockDomain& d : kClockDomains) {
-        json c;
-        ZXLevelValues cur{}, def{};
-        const ZXStatus sc = d.levels(gpu, &cur);
-        putLevels(c, "mhz", sc, cur);
-        const ZXStatus sd = d.defaults(gpu, &def);
-        putLevels(c, "default_mhz", sd, def);
-        const std::uint32_t n = sc == ZX_STATUS_OK ? cur.count : sd == ZX_STATUS_OK ? def.count : 0;
-        json ranges = json::array();
-        for (std::uint32_t level = 0; level < n && level < 4; ++level) {
-            ZXRangeInfo r{};
-            const ZXStatus sr = d.infoEx(gpu, level, &r);
-            ranges.push_back(sr == ZX_STATUS_OK ? rangeJson(r) : json(nullptr));
-            if (sr != ZX_STATUS_OK && !c["unavailable"].contains("ranges")) {
-                c["unavailable"]["ranges"] = ZXStatusName(sr);
-            }
-        }
-        c["ranges"] = ranges;
-        clocks[d.key] = c;
-    }
-    g["clocks"] = clocks;
-
-    json volt;
-    s = ZXGetCurrentVoltage(gpu, &v, &w);
-    putValue(volt, "current", s, v);
-    putValue(volt, "current_vid_level", s, w);
-    ZXLevelValues lv{};
-    s = ZXGetPerformanceLevelVoltages(gpu, &lv);
-    putLevels(volt, "levels", s, lv);
-    s = ZXGetPerformanceDefaultVoltages(gpu, &lv);
-    putLevels(volt, "defaults", s, lv);
-    ZXRangeInfo r{};
-    s = ZXGetVoltageInfo(gpu, &r);
-    putRange(volt, "range", s, r);
-    s = ZXGet2DDefaultVoltage(gpu, &v);
-    putValue(volt, "default_2d", s, v);
-    g["voltage"] = volt;
-
-    json mem;
-    s = ZXGetCurrentMemoryVoltageLevel(gpu, &v);
-    putValue(mem, "level", s, v);
-    s = ZXGetMemoryVoltageDefault(gpu, &v);
-    putValue(mem, "default", s, v);
-    s = ZXGetMemoryVoltageInfo(gpu, &r);
-    putRange(mem, "range", s, r);
-    g["memory_voltage"] = mem;
-
-    json pwm;
-    s = ZXGetCurrentPWMClockLevel(gpu, &v);
-    putValue(pwm, "level", s, v);
-    s = ZXGetPWMClockDefault(gpu, &v);
-    putValue(pwm, "default", s, v);
-    s = ZXGetPWMClockInfo(gpu, &r);
-    putRange(pwm, "range", s, r);
-    g["pwm"] = pwm;
-
-    json dac;
-    s = ZXGetDACLevel(gpu, &v);
-    putValue(dac, "level", s, v);
-    g["dac"] = dac;
-
-    json fan;
-    s = ZXGetFanSpeed(gpu, 0, &v, 0);
-    putValue(fan, "percent", s, v);
-    s = ZXGetFanSpeedInfo(gpu, 0, &r, 0);
-    putRange(fan, "range", s, r);
-    g["fan"] = fan;
-    return g;
 }
 
 // ---- Text rendering of those readings --------------------------------------
@@ -346,80 +209,12 @@ struct Options {
     int gpu = -1;
 };
 
-json simulatedJson() {
-    const char* sim = std::getenv(kSimulatedEnv);
-    return sim != nullptr && *sim != '\0' ? json(sim) : json(nullptr);
-}
-
-std::string libraryFile() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&ZXInitLib), &info) != 0 && info.dli_fname != nullptr) {
-        std::error_code ec;
-        auto p = std::filesystem::canonical(info.dli_fname, ec);
-        return ec ? std::string(info.dli_fname) : p.string();
-    }
-    return {};
-}
-
-const char* vendorName(std::uint32_t kind) {
-    return kind == ZX_VENDOR_ATI ? "ATI" : kind == ZX_VENDOR_NVIDIA ? "NVIDIA" : "none";
-}
-
 int cmdInfo(const Options& o) {
     if (int rc = startLibrary()) {
         return rc;
     }
-    json j;
-    const std::string file = libraryFile();
-    const auto dot = file.rfind(".so.");
-    j["library"] = {{"version", dot == std::string::npos ? std::string() : file.substr(dot + 4)},
-                    {"header_version", ZXDISPLAY_VERSION_STRING},
-                    {"file", file}};
-    j["simulated"] = simulatedJson();
-    ZXAdapterInfoRecord a{};
-    ZXGetAdapterInfo(&a);
-    j["adapters"] = json::array();
-    for (std::uint32_t i = 0; i < a.count && i < 3; ++i) {
-        const std::string cardId = std::string(a.vendorId[i]) + "_" + a.deviceId[i] + "_" + a.subsystemId[i] + "_" +
-                                   a.subsystemVendorId[i];
-        j["adapters"].push_back({{"index", i},
-                                 {"kind", vendorName(a.kind[i])},
-                                 {"vendor_id", a.vendorId[i]},
-                                 {"device_id", a.deviceId[i]},
-                                 {"subsystem_id", a.subsystemId[i]},
-                                 {"subsystem_vendor_id", a.subsystemVendorId[i]},
-                                 {"card_id", cardId}});
-    }
-    j["backend"] = vendorName(a.count > 0 ? a.kind[0] : 0);
-    std::uint32_t v = 0;
-    ZXStatus s = ZXGetGpuCount(&v);
-    putValue(j, "gpu_count", s, v);
-    s = ZXGetControlMode(&v);
-    static const std::pair<std::uint32_t, const char*> kModes[] = {
-        {ZX_CONTROL_GPU_VOLTAGE, "gpu-voltage"},     {ZX_CONTROL_GPU_CLOCK, "gpu-clock"},
-        {ZX_CONTROL_MEMORY_VOLTAGE, "memory-voltage"}, {ZX_CONTROL_MEMORY_CLOCK, "memory-clock"},
-        {ZX_CONTROL_SHADER_CLOCK, "shader-clock"},   {ZX_CONTROL_PWM_CLOCK, "pwm-clock"},
-        {ZX_CONTROL_DAC_LEVEL, "dac-level"},         {ZX_CONTROL_SET_2D_AS_3D_CLOCK, "set-2d-as-3d-clock"}};
-    if (s == ZX_STATUS_OK) {
-        j["control_modes"] = json::array();
-        for (const auto& [bit, name] : kModes) {
-            if ((v & bit) != 0) {
-                j["control_modes"].push_back(name);
-            }
-        }
-    } else {
-        markUnavailable(j, "control_modes", s);
-    }
-    ZXVgaInfoDescription desc{};
-    s = ZXGetVGAInfoDescription(0, &desc);
-    if (s == ZX_STATUS_OK) {
-        j["descriptions"] = json::array();
-        for (std::uint32_t i = 0; i < desc.count && i < 10; ++i) {
-            j["descriptions"].push_back(std::string(desc.strings[i], strnlen(desc.strings[i], 40)));
-        }
-    } else {
-        markUnavailable(j, "descriptions", s);
-    }
+    json j = infoJson();
+    const std::string file = j["library"]["file"].get<std::string>();
     ZXDeInitLib();
 
     if (o.json) {
@@ -500,39 +295,6 @@ sigset_t endSignals() {
     sigaddset(&set, SIGHUP);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     return set;
-}
-
-json watchSample(std::uint32_t gpu) {
-    json j;
-    char when[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&now, &tm);
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S%z", &tm);
-    j["time"] = when;
-    j["gpu"] = gpu;
-    std::uint32_t v = 0;
-    std::uint32_t w = 0;
-    ZXStatus s = ZXGetTemperature(gpu, &v);
-    putValue(j, "temperature_c", s, v);
-    s = ZXGetUsage(gpu, &v);
-    putValue(j, "usage_percent", s, v);
-    const ZXStatus sl = ZXGetCurrentPerformanceLevel(gpu, &v);
-    putValue(j, "current_level", sl, v);
-    const std::uint32_t level = v;
-    for (const ClockDomain& d : kClockDomains) {
-        ZXLevelValues lv{};
-        ZXStatus sc = sl != ZX_STATUS_OK ? sl : d.levels(gpu, &lv);
-        if (sc == ZX_STATUS_OK && level >= lv.count) {
-            sc = ZX_STATUS_FAILED;
-        }
-        putValue(j, std::string(d.key) + "_mhz", sc, sc == ZX_STATUS_OK ? lv.values[level] : 0);
-    }
-    s = ZXGetCurrentVoltage(gpu, &v, &w);
-    putValue(j, "voltage", s, v);
-    s = ZXGetFanSpeed(gpu, 0, &v, 0);
-    putValue(j, "fan_percent", s, v);
-    return j;
 }
 
 std::string compact(const json& j, const char* key, const std::string& unit) {
@@ -659,12 +421,6 @@ int cmdReset(const Options& o, const std::string& what) {
     }
     ZXDeInitLib();
     return rc;
-}
-
-const char* lockText(std::uint32_t status) {
-    return status == ZX_LOCK_HELD_HERE ? "held by this process"
-           : status == ZX_LOCK_HELD_ELSEWHERE ? "held by another process"
-                                              : "unlocked";
 }
 
 int cmdLockStatus(const Options& o) {
@@ -824,6 +580,15 @@ int run(int argc, char** argv) {
     lock->add_subcommand("hold", "Hold the card lock until interrupted (Ctrl-C), so that no other process "
                                  "can change the card meanwhile");
 
+    ServeOptions serveOptions;
+    auto* serveCmd = app.add_subcommand("serve", "A live dashboard in the browser on this machine's address "
+                                                 "127.0.0.1 (see docs/dashboard.md); runs until Ctrl-C");
+    serveCmd->add_option("--port", serveOptions.port, "TCP port (default: any free port)")->type_name("N")
+        ->check(CLI::Range(0, 65535));
+    serveCmd->add_option("--bind", serveOptions.bind, "Address to listen on (default 127.0.0.1; any other "
+                                                      "lets other machines reach the dashboard)")
+        ->type_name("ADDRESS");
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -843,6 +608,9 @@ int run(int argc, char** argv) {
         }
     }
 
+    if (serveCmd->parsed()) {
+        return serve(serveOptions);
+    }
     if (info->parsed()) {
         return cmdInfo(o);
     }

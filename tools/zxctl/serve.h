@@ -1,0 +1,18 @@
+// zxctl serve: a dashboard in the browser for one machine's cards, served by
+// zxctl itself (page, scripts and charting library embedded at build time).
+// See docs/dashboard.md.
+#pragma once
+
+#include <string>
+
+namespace zxctl {
+
+struct ServeOptions {
+    std::string bind = "127.0.0.1";
+    int port = 0;  // 0: any free port
+};
+
+// Runs until SIGINT, SIGTERM or SIGHUP; the value is the exit code.
+int serve(const ServeOptions& options);
+
+}  // namespace zxctl
