@@ -19,6 +19,19 @@ for arch in i686 x86_64; do
   scripts/check-exports.sh "$dir/src/ZXDisplayLib.dll" $arch-w64-mingw32-objdump
 done
 
+# A C host compiled against the header and linked with the i686 import
+# library: its stdcall references must bind to the plain export names.
+i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Werror -pedantic -Iinclude tests/win32/host.c \
+  -Lbuild-win32/src -lZXDisplayLib -o build-win32/zxhost_win.exe
+imports=$(i686-w64-mingw32-objdump -p build-win32/zxhost_win.exe |
+  sed -n '/DLL Name: ZXDisplayLib.dll/,/^$/p' | awk 'NR > 2 && NF >= 3 {print $3}' | sort | tr '\n' ' ')
+expected="ZXDeInitLib ZXGetLockLibStatus ZXInitLib ZXSetFanSpeedDefault ZXSetLockLibStatus "
+if [ "$imports" != "$expected" ]; then
+  echo "i686 host imports from ZXDisplayLib.dll: '$imports', expected '$expected'" >&2
+  exit 1
+fi
+echo "-- i686 host binds to the plain names: $imports"
+
 wine64=$(command -v wine64 || true)
 [ -n "$wine64" ] || { [ -x /usr/lib/wine/wine64 ] && wine64=/usr/lib/wine/wine64; } || true
 skip() {
