@@ -171,6 +171,12 @@ TEST(Win32Profile, TheParserAnswersAsGetPrivateProfileStringA) {
         {"UTF-16LE profile", "\xFF\xFE[\0C\0a\0r\0d\0]\0\r\0\n\0K\0e\0y\0=\0v\0\r\0\n\0"s, "Card", "Key"},
         {"second section", "[A]\r\nKey=1\r\n[Card]\r\nKey=2\r\n", "Card", "Key"},
         {"key of another section", "[A]\r\nKey=1\r\n[Card]\r\nOther=2\r\n", "Card", "Key"},
+        {"only the first of duplicate sections", "[Card]\r\nA=1\r\n[Card]\r\nKey=2\r\n", "Card", "Key"},
+        {"blanks inside names", "[ My Card ]\r\nMy Key = a b \r\n", "My Card", "My Key"},
+        {"quotes inside blanks", "[Card]\r\nKey= \" a \" \r\n", "Card", "Key"},
+        {"two quotes", "[Card]\r\nKey=\"\"\r\n", "Card", "Key"},
+        {"lines before any section", "Key=0\r\n[Card]\r\nKey=1\r\n", "Card", "Key"},
+        {"blank and odd lines", "\r\n\r\n[Card]\r\n\r\n junk \r\n=x\r\nKey=1\r\n", "Card", "Key"},
     };
     zxwin::ScratchFolder folder;
     const std::string path = folder.path() + "\\case.ini";
