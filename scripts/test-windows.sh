@@ -13,8 +13,10 @@ jobs=$(nproc 2>/dev/null || echo 2)
 for arch in i686 x86_64; do
   dir=build-win$([ $arch = i686 ] && echo 32 || echo 64)
   echo "-- $arch: $dir"
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-$arch.cmake \
-    -DCMAKE_BUILD_TYPE=Release -DZX_BUILD_TESTS=$([ $arch = i686 ] && echo OFF || echo ON) >/dev/null
+  # The toolchain file counts only when the build folder is made.
+  toolchain=()
+  [ -f "$dir/CMakeCache.txt" ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-$arch.cmake)
+  cmake -S . -B "$dir" -G Ninja "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release -DZX_BUILD_TESTS=$([ $arch = i686 ] && echo OFF || echo ON) >/dev/null
   cmake --build "$dir" -j "$jobs"
   scripts/check-exports.sh "$dir/src/ZXDisplayLib.dll" $arch-w64-mingw32-objdump
 done
