@@ -1,9 +1,11 @@
 // The Windows platform services on the real system calls, under Wine.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "carddata/carddata.h"
@@ -45,6 +47,36 @@ TEST(Win32NamedLock, HeldByAnotherProcessUntilItEnds) {
     EXPECT_TRUE(win32::releaseNamedLock(name));
     EXPECT_FALSE(win32::releaseNamedLock(name));
     EXPECT_EQ(win32::namedLockState(name), NamedLockState::Free);
+}
+
+TEST(Win32NamedLock, OfThreadsTakingAtOnceExactlyOneGetsIt) {
+    const char* name = "ZXWinTestLockB";
+    std::atomic<int> created{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i) {
+        threads.emplace_back([&] { created += win32::takeNamedLock(name) == NamedLockResult::Created ? 1 : 0; });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(created.load(), 1);
+    // Given back from another thread than the one that took it.
+    std::thread([&] { EXPECT_TRUE(win32::releaseNamedLock(name)); }).join();
+    EXPECT_EQ(win32::namedLockState(name), NamedLockState::Free);
+}
+
+// --- Devices ---------------------------------------------------------------------
+
+TEST(Win32Devices, TheSystemListsAreReadable) {
+    std::vector<zx::platform::DeviceRecord> devices;
+    EXPECT_TRUE(win32::listDevices(devices));
+    EXPECT_GE(win32::osMajorVersion(), 6u);
+    zx::platform::DisplayDevice display;
+    ASSERT_TRUE(win32::displayDevice(0, display));
+    const zx::platform::NativeHandle context = win32::createDeviceContext(display.name);
+    EXPECT_NE(context, 0);
+    win32::deleteDeviceContext(context);
+    EXPECT_EQ(win32::createDeviceContext(""), 0);
 }
 
 // --- Per-user store: the registry under HKEY_CURRENT_USER ----------------------

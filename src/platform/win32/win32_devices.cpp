@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* kEnumKey = "SYSTEM\\CurrentControlSet\\Enum\\";
 constexpr DWORD kTextSize = 260;
+static_assert(sizeof(void*) != 4 || sizeof(SP_DEVINFO_DATA) == 28);
 
 // A REG_SZ value of at most kTextSize bytes; false when missing, of another
 // type or longer.
