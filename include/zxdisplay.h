@@ -47,7 +47,9 @@
 #if defined(_WIN32)
 #  define ZX_CALL __stdcall
 #  if defined(ZXDISPLAY_BUILDING)
-#    define ZX_API __declspec(dllexport)
+     /* The module-definition file alone names the exports, so that no
+      * decorated name is exported beside the plain one. */
+#    define ZX_API
 #  else
 #    define ZX_API __declspec(dllimport)
 #  endif

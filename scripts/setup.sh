@@ -10,37 +10,41 @@ packages=(
   binutils
   libcli11-dev nlohmann-json3-dev help2man
   libcpp-httplib-dev libjs-chart.js
+  g++-mingw-w64-i686 g++-mingw-w64-x86-64
 )
-# The dashboard's browser tests; without them those tests report themselves
-# skipped and the rest still runs.
-browser_packages=(chromium chromium-driver python3-selenium)
+# Without these the tests that need them report themselves skipped, loudly,
+# and the rest still runs: the dashboard's browser tests and the Windows
+# tests under Wine.
+optional=(chromium chromium-driver python3-selenium wine64 wine)
 
+installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
-for p in "${packages[@]}" "${browser_packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
-  fi
+for p in "${packages[@]}"; do
+  installed "$p" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
-required=()
-for p in "${missing[@]}"; do
-  [[ " ${browser_packages[*]} " == *" $p "* ]] || required+=("$p")
+missing_optional=()
+for p in "${optional[@]}"; do
+  installed "$p" || missing_optional+=("$p")
 done
+[ ${#missing[@]} -eq 0 ] && [ ${#missing_optional[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
+echo "Installing: ${missing[*]} ${missing_optional[*]}"
 if [ "$(id -u)" -eq 0 ]; then
   sudo=()
 elif command -v sudo >/dev/null 2>&1; then
   sudo=(sudo)
-elif [ ${#required[@]} -eq 0 ]; then
-  echo "WARNING: no root or sudo to install ${missing[*]}: the browser tests will be skipped" >&2
-  exit 0
 else
-  echo "Need root or sudo to install: ${missing[*]}" >&2
+  echo "Need root or sudo to install: ${missing[*]} ${missing_optional[*]}" >&2
+  [ ${#missing[@]} -eq 0 ] && exit 0
   exit 1
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update -q
-[ ${#required[@]} -eq 0 ] || "${sudo[@]}" apt-get install -y -q --no-install-recommends "${required[@]}"
-"${sudo[@]}" apt-get install -y -q --no-install-recommends "${browser_packages[@]}" ||
-  echo "WARNING: could not install ${browser_packages[*]}: the browser tests will be skipped" >&2
+if [ ${#missing[@]} -gt 0 ]; then
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+# One at a time, so that one that cannot be had does not keep the others out.
+for p in "${missing_optional[@]}"; do
+  "${sudo[@]}" apt-get install -y -q --no-install-recommends "$p" ||
+    echo "WARNING: could not install $p: the tests that need it will be skipped" >&2
+done

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test twice: a normal build (build/) and an
 # AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/); then the
-# lock's thread tests under ThreadSanitizer (build-tsan/).
+# lock's thread tests under ThreadSanitizer (build-tsan/); then the Windows
+# DLLs (MinGW-w64 cross-builds) and their tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -25,3 +26,5 @@ echo "== thread sanitizer build (lock tests) =="
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZX_TSAN=ON -DZX_BUILD_BENCHMARKS=OFF >/dev/null
 cmake --build build-tsan -j "$jobs" --target zx_unit_tests
 TSAN_OPTIONS=halt_on_error=1 build-tsan/tests/zx_unit_tests --gtest_filter='PlatformNamedLock.*'
+echo "== windows builds (MinGW-w64) and tests under Wine =="
+scripts/test-windows.sh build

@@ -6,7 +6,11 @@
 #include "simulator.h"
 #include "zxsim_ati.h"
 
+#if defined(_WIN32)
+#define ZXSIM_ATIDL_EXPORT extern "C" __declspec(dllexport)
+#else
 #define ZXSIM_ATIDL_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
 
 namespace {
 

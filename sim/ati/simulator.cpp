@@ -3,6 +3,10 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#if defined(_WIN32) && !defined(O_CLOEXEC)
+#define O_CLOEXEC O_NOINHERIT  // the log descriptor stays out of child processes
+#endif
+
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>

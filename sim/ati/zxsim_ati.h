@@ -6,7 +6,9 @@
 #ifndef ZXSIM_ATI_H
 #define ZXSIM_ATI_H
 
-#if defined(ZXSIM_ATI_BUILDING) && defined(__GNUC__)
+#if defined(ZXSIM_ATI_BUILDING) && defined(_WIN32)
+#define ZXSIM_ATI_EXPORT __declspec(dllexport)
+#elif defined(ZXSIM_ATI_BUILDING) && defined(__GNUC__)
 #define ZXSIM_ATI_EXPORT __attribute__((visibility("default")))
 #else
 #define ZXSIM_ATI_EXPORT

@@ -117,7 +117,8 @@ public:
                           const std::uint8_t* data, std::uint32_t size) = 0;
 
     // --- Named cross-process lock --------------------------------------------
-    // One lock per name for the whole machine, whichever user runs a process;
+    // One lock per name for the whole machine, whichever user runs a process
+    // (on Windows: per logon session, the mutex namespace without a prefix);
     // freed when its holder ends, however it ends. A process holds it at most
     // once; a child made by fork() does not hold its parent's lock. Safe to
     // call from several threads; none of the three allocates once the lock
