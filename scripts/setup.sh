@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   binutils
   libcli11-dev nlohmann-json3-dev help2man
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -171,6 +171,9 @@ int Simulator::loadLocked(const std::string& text, const std::string& origin) {
 }
 
 void Simulator::appendLog(const std::string& line) {
+    if (!logging_) {
+        return;
+    }
     if (log_.size() >= kMaxLogLines) {
         log_.pop_front();
     }
@@ -537,6 +540,12 @@ void Simulator::clearLog() {
     std::lock_guard<std::mutex> lock(mutex_);
     startLocked();
     log_.clear();
+}
+
+void Simulator::setLogging(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startLocked();
+    logging_ = on;
 }
 
 std::size_t Simulator::gpuCount() {

@@ -63,8 +63,11 @@ StatusCode levelClocks(std::uint32_t gpu, std::uint32_t domain, bool defaults, L
     if (handle == nullptr) {
         return StatusCode::Failed;
     }
+    // Filled aside and handed out whole: a level that fails half-way leaves
+    // the caller's record as cleared, never a count with missing values.
+    LevelValues read{};
     const std::uint32_t levels = usableLevelCount();
-    out->count = levels;
+    read.count = levels;
     ClockSession s(handle);
     for (std::uint32_t level = 0; level < levels; ++level) {
         if (!s.query(level)) {
@@ -74,8 +77,9 @@ StatusCode levelClocks(std::uint32_t gpu, std::uint32_t domain, bool defaults, L
         if (e == nullptr) {
             return StatusCode::NotSupported;
         }
-        out->values[level] = (defaults ? e->defaultKHz : e->frequencyKHz) / kKHzPerMHz;
+        read.values[level] = (defaults ? e->defaultKHz : e->frequencyKHz) / kKHzPerMHz;
     }
+    *out = read;
     return StatusCode::Ok;
 }
 
