@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <regex>
 #include <set>
 #include <string>
 #include <tuple>
@@ -75,6 +77,27 @@ void expectNoWriteAfterFailedRead(const Outcome& r, const std::string& op) {
             failedRead = true;
         }
     }
+}
+
+// The table holds every export of the header that reaches a backend, so a
+// new export cannot be left out of the matrix.
+TEST(FaultMatrixTable, NamesEveryExportThatReachesABackend) {
+    std::ifstream header(std::string(ZX_TEST_SOURCE_DIR) + "/include/zxdisplay.h");
+    const std::string text((std::istreambuf_iterator<char>(header)), std::istreambuf_iterator<char>());
+    const std::set<std::string> frontDoorOnly = {"ZXInitLib", "ZXDeInitLib", "ZXGetLockLibStatus",
+                                                 "ZXSetLockLibStatus", "ZXGetAdapterInfo"};
+    std::set<std::string> inTable;
+    for (const Export& e : exports()) {
+        inTable.insert(e.name);
+    }
+    const std::regex declaration(R"(ZX_API\s+ZXStatus\s+ZX_CALL\s+(ZX\w+)\s*\()");
+    std::size_t declared = 0;
+    for (std::sregex_iterator it(text.begin(), text.end(), declaration), end; it != end; ++it) {
+        const std::string name = (*it)[1];
+        ++declared;
+        EXPECT_TRUE(inTable.count(name) != 0 || frontDoorOnly.count(name) != 0) << name << " is not in the matrix";
+    }
+    EXPECT_EQ(declared, inTable.size() + frontDoorOnly.size());
 }
 
 using Case = std::tuple<Vendor, std::size_t>;
