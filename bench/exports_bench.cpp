@@ -174,9 +174,9 @@ void BM_Nv_ZXGetGpuCount(benchmark::State& state) {
 void BM_Nv_GpuVoltageStepWrite(benchmark::State& state) {
     const Session session(Vendor::Nvidia);
     const Vendor v = Vendor::Nvidia;
+    ZXSetCurrentVoltageLevel(0, 1000);
     control<void (*)(int)>(v, "zxsim_nvapi_set_logging")(1);
     control<void (*)()>(v, "zxsim_nvapi_clear_log")();
-    ZXSetCurrentVoltageLevel(0, 1000);
     ZXSetCurrentVoltageLevel(0, 1250);
     const unsigned lines = control<unsigned (*)()>(v, "zxsim_nvapi_log_count")();
     unsigned transactions = 0;
