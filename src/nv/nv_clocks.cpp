@@ -63,8 +63,9 @@ StatusCode levelClocks(std::uint32_t gpu, std::uint32_t domain, bool defaults, L
     if (handle == nullptr) {
         return StatusCode::Failed;
     }
-    // Filled aside and handed out whole: a level that fails half-way leaves
-    // the caller's record as cleared, never a count with missing values.
+    // Filled aside: a driver call that fails half-way leaves the caller's
+    // record as cleared, never a count with levels that were not read. A
+    // card without the clock hands out the count (and what was found).
     LevelValues read{};
     const std::uint32_t levels = usableLevelCount();
     read.count = levels;
@@ -75,6 +76,7 @@ StatusCode levelClocks(std::uint32_t gpu, std::uint32_t domain, bool defaults, L
         }
         const NvClockEntry* e = s.find(domain);
         if (e == nullptr) {
+            *out = read;
             return StatusCode::NotSupported;
         }
         read.values[level] = (defaults ? e->defaultKHz : e->frequencyKHz) / kKHzPerMHz;
