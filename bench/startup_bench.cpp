@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,7 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kSections = 1000;
 constexpr const char* kCardSection = "10DE_0622_B111_7A3C";
 
 void writeText(const fs::path& path, const std::string& text) {
@@ -54,7 +54,7 @@ std::string section(const std::string& id) {
 
 class Setting {
 public:
-    Setting() {
+    explicit Setting(int sections) : sections_(sections) {
         root_ = fs::temp_directory_path() / ("zxbench-" + std::to_string(::getpid()));
         const fs::path device = root_ / "sys/devices/pci0000:00/0000:01:00.0";
         for (const auto& [name, value] : {std::pair{"vendor", "0x10de"}, std::pair{"device", "0x0622"},
@@ -75,7 +75,7 @@ public:
         ::setenv("ZXSIM_NVAPI_SCENARIO", (root_ / "scenario").c_str(), 1);
 
         std::string plain;
-        for (int i = 0; i + 1 < kSections; ++i) {
+        for (int i = 0; i + 1 < sections; ++i) {
             char id[32];
             std::snprintf(id, sizeof id, "10DE_%04X_A%03X_7A3C", 0x0400 + i % 0x200, i);
             plain += section(id);
@@ -93,15 +93,24 @@ public:
         fs::remove_all(root_, ignored);
     }
     const std::string& dataFile() const { return dataFile_; }
+    int sections() const { return sections_; }
 
 private:
+    int sections_;
     fs::path root_;
     std::string dataFile_;
 };
 
-const Setting& setting() {
-    static const Setting s;
-    return s;
+// The machine and data file of the running benchmark: 1, 100 or 1000
+// profile sections, the card's own last.
+std::unique_ptr<Setting> g_setting;
+const Setting& setting(int sections = 1000) {
+    zx::platform::setPlatform(nullptr);
+    if (!g_setting || g_setting->sections() != sections) {
+        g_setting.reset();
+        g_setting = std::make_unique<Setting>(sections);
+    }
+    return *g_setting;
 }
 
 double bareDecodeSeconds() {
@@ -116,14 +125,14 @@ double bareDecodeSeconds() {
 }
 
 void BareDecode(benchmark::State& state) {
-    setting();
+    setting(static_cast<int>(state.range(0)));
     for (auto _ : state) {
         bareDecodeSeconds();
     }
 }
 
 void InitDeInit(benchmark::State& state) {
-    setting();
+    setting(static_cast<int>(state.range(0)));
     if (ZXInitLib() != ZX_STATUS_OK) {
         state.SkipWithError("ZXInitLib failed: is the NVAPI simulator on the run path?");
         return;
@@ -150,7 +159,7 @@ void InitDeInit(benchmark::State& state) {
     state.counters["x_bare"] = startUp / bare;
 }
 
-BENCHMARK(BareDecode)->Name("StartUp/BareDecode")->Unit(benchmark::kMicrosecond);
-BENCHMARK(InitDeInit)->Name("StartUp/InitDeInit")->Unit(benchmark::kMicrosecond);
+BENCHMARK(BareDecode)->Name("StartUp/BareDecode")->Arg(1)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(InitDeInit)->Name("StartUp/InitDeInit")->Arg(1)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

@@ -11,6 +11,7 @@ packages=(
   libcli11-dev nlohmann-json3-dev help2man
   libcpp-httplib-dev libjs-chart.js
   g++-mingw-w64-i686 g++-mingw-w64-x86-64
+  clang libclang-rt-14-dev
 )
 # Without these the tests that need them report themselves skipped, loudly,
 # and the rest still runs: the dashboard's browser tests and the Windows

@@ -136,6 +136,13 @@ void zxsim_ati_clear_log(void) {
     });
 }
 
+void zxsim_ati_set_logging(int on) {
+    guarded([&] {
+        Simulator::instance().setLogging(on != 0);
+        return 0;
+    });
+}
+
 int zxsim_ati_gpu_count(void) {
     return guarded([] { return static_cast<int>(Simulator::instance().gpuCount()); });
 }

@@ -186,6 +186,9 @@ void Simulator::saveLocked() {
 }
 
 void Simulator::appendLog(const std::string& line) {
+    if (!logging_) {
+        return;
+    }
     if (log_.size() >= kMaxLogLines) {
         log_.pop_front();
     }
@@ -559,6 +562,12 @@ void Simulator::clearLog() {
     std::lock_guard<std::mutex> lock(mutex_);
     startLocked();
     log_.clear();
+}
+
+void Simulator::setLogging(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startLocked();
+    logging_ = on;
 }
 
 std::size_t Simulator::gpuCount() {

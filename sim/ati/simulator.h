@@ -39,6 +39,8 @@ public:
     std::size_t logCount();
     std::optional<std::string> logLine(std::size_t i);
     void clearLog();
+    // Off: calls are no longer logged (benchmarks); on by default.
+    void setLogging(bool on);
     std::size_t gpuCount();
     std::optional<unsigned> pinLevel(unsigned gpu, unsigned pin);
     std::optional<std::int32_t> levelValue(unsigned gpu, unsigned row, unsigned column);
@@ -64,6 +66,7 @@ private:
     std::string error_;
     std::string statePath_;
     std::deque<std::string> log_;
+    bool logging_ = true;
     int logFd_ = -1;
 };
 

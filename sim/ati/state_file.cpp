@@ -26,7 +26,10 @@ std::string adapters(const AdapterSet& set) {
     }
     std::string list;
     for (const std::int32_t index : *set) {
-        list += (list.empty() ? "" : ",") + std::to_string(index);
+        if (!list.empty()) {
+            list += ',';
+        }
+        list += std::to_string(index);
     }
     return list;
 }

@@ -41,6 +41,8 @@ ZXSIM_ATI_EXPORT const char* zxsim_ati_last_error(void);
 ZXSIM_ATI_EXPORT unsigned zxsim_ati_log_count(void);
 ZXSIM_ATI_EXPORT const char* zxsim_ati_log_line(unsigned i);
 ZXSIM_ATI_EXPORT void zxsim_ati_clear_log(void);
+/* 0 stops logging calls (benchmarks); non-zero starts it again. On at first. */
+ZXSIM_ATI_EXPORT void zxsim_ati_set_logging(int on);
 /* State by scenario GPU index; -1 where there is no such thing. */
 ZXSIM_ATI_EXPORT int zxsim_ati_gpu_count(void);
 ZXSIM_ATI_EXPORT int zxsim_ati_pin_level(unsigned gpu, unsigned pin);

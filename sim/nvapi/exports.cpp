@@ -134,6 +134,10 @@ ZXSIM_NVAPI_EXPORT void zxsim_nvapi_clear_log(void) {
     guarded([] { sim().clearLog(); return 0; }, 0);
 }
 
+ZXSIM_NVAPI_EXPORT void zxsim_nvapi_set_logging(int on) {
+    guarded([&] { sim().setLogging(on != 0); return 0; }, 0);
+}
+
 ZXSIM_NVAPI_EXPORT int zxsim_nvapi_initialised(void) {
     return guarded([] { return sim().initialised() ? 1 : 0; }, 0);
 }

@@ -1,4 +1,5 @@
 #include "i2c_bus.h"
+#include "noisy_device.h"
 
 namespace zxsim {
 
@@ -101,6 +102,7 @@ const DeviceType kDeviceTypes[] = {
     {"registers", [] { return std::unique_ptr<I2cDevice>(new RegisterFileDevice); }},
     {"pinctl1", [] { return std::unique_ptr<I2cDevice>(new PinControllerDevice(PinController::Kind::One, {5, 0, 0})); }},
     {"pinctl2", [] { return std::unique_ptr<I2cDevice>(new PinControllerDevice(PinController::Kind::Two, {3, 0, 0})); }},
+    {"noisy", [] { return std::unique_ptr<I2cDevice>(new NoisyDevice); }},
 };
 
 }  // namespace

@@ -181,6 +181,9 @@ void Simulator::breakLocked(const std::string& message) {
 }
 
 void Simulator::appendLog(const std::string& line) {
+    if (!logging_) {
+        return;
+    }
     if (log_.size() >= kMaxLogLines) {
         log_.pop_front();
     }
@@ -582,6 +585,12 @@ void Simulator::clearLog() {
     std::lock_guard<std::mutex> lock(mutex_);
     startLocked();
     log_.clear();
+}
+
+void Simulator::setLogging(bool on) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    startLocked();
+    logging_ = on;
 }
 
 bool Simulator::initialised() {

@@ -43,6 +43,8 @@ public:
     std::size_t logCount();
     std::optional<std::string> logLine(std::size_t i);
     void clearLog();
+    // Off: calls are no longer logged (benchmarks); on by default.
+    void setLogging(bool on);
     bool initialised();
     std::size_t gpuCount();
     std::optional<std::uint32_t> clockKHz(unsigned gpu, std::uint32_t selector, std::uint32_t domain);
@@ -75,6 +77,7 @@ private:
     bool initialised_ = false;
     std::string error_;
     std::deque<std::string> log_;
+    bool logging_ = true;
     int logFd_ = -1;
     std::string statePath_;  // ZXSIM_NVAPI_STATE: state kept between processes
 };

@@ -51,6 +51,9 @@ ZXSIM_NVAPI_EXPORT const char* zxsim_nvapi_last_error(void);
 ZXSIM_NVAPI_EXPORT unsigned zxsim_nvapi_log_count(void);
 ZXSIM_NVAPI_EXPORT const char* zxsim_nvapi_log_line(unsigned i);
 ZXSIM_NVAPI_EXPORT void zxsim_nvapi_clear_log(void);
+/* 0 stops logging calls (in memory and to the log file), so that benchmarks
+ * see the library's own cost; non-zero starts it again. On at first. */
+ZXSIM_NVAPI_EXPORT void zxsim_nvapi_set_logging(int on);
 
 /* Current state, by scenario GPU index. -1 where there is no such thing. */
 ZXSIM_NVAPI_EXPORT int zxsim_nvapi_initialised(void);

@@ -8,6 +8,7 @@
 #include "api/lock.h"
 #include "api/startup.h"
 #include "api/state.h"
+#include "platform/dispatch_mutex.h"
 #include "zxdisplay.h"
 
 using zx::Backend;
@@ -15,8 +16,11 @@ using zx::StatusCode;
 
 namespace {
 
+// Operations on the cards run one at a time in the process, start-up and
+// shutdown included (docs/design.md).
 template <class Op>
 ZXStatus dispatch(Op&& op) {
+    const zx::platform::DispatchGuard guard;
     const zx::VendorKind kind = zx::state().vendorKind;
     if (kind == zx::VendorKind::None) {
         return zx::toU32(StatusCode::NotInitialised);
@@ -51,9 +55,15 @@ extern "C" {
 
 // ---- Library ---------------------------------------------------------------
 
-ZX_API ZXStatus ZX_CALL ZXInitLib(void) { return zx::toU32(zx::initLib()); }
+ZX_API ZXStatus ZX_CALL ZXInitLib(void) {
+    const zx::platform::DispatchGuard guard;
+    return zx::toU32(zx::initLib());
+}
 
-ZX_API ZXStatus ZX_CALL ZXDeInitLib(void) { return zx::toU32(zx::deInitLib()); }
+ZX_API ZXStatus ZX_CALL ZXDeInitLib(void) {
+    const zx::platform::DispatchGuard guard;
+    return zx::toU32(zx::deInitLib());
+}
 
 ZX_API ZXStatus ZX_CALL ZXGetLockLibStatus(uint32_t* status) { return zx::toU32(zx::getLockLibStatus(status)); }
 

@@ -63,8 +63,12 @@ StatusCode levelClocks(std::uint32_t gpu, std::uint32_t domain, bool defaults, L
     if (handle == nullptr) {
         return StatusCode::Failed;
     }
+    // Filled aside: a driver call that fails half-way leaves the caller's
+    // record as cleared, never a count with levels that were not read. A
+    // card without the clock hands out the count (and what was found).
+    LevelValues read{};
     const std::uint32_t levels = usableLevelCount();
-    out->count = levels;
+    read.count = levels;
     ClockSession s(handle);
     for (std::uint32_t level = 0; level < levels; ++level) {
         if (!s.query(level)) {
@@ -72,10 +76,12 @@ StatusCode levelClocks(std::uint32_t gpu, std::uint32_t domain, bool defaults, L
         }
         const NvClockEntry* e = s.find(domain);
         if (e == nullptr) {
+            *out = read;
             return StatusCode::NotSupported;
         }
-        out->values[level] = (defaults ? e->defaultKHz : e->frequencyKHz) / kKHzPerMHz;
+        read.values[level] = (defaults ? e->defaultKHz : e->frequencyKHz) / kKHzPerMHz;
     }
+    *out = read;
     return StatusCode::Ok;
 }
 
