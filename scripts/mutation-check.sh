@@ -6,6 +6,13 @@
 #   scripts/mutation-check.sh ID...      only these
 #   scripts/mutation-check.sh --check    only verify that every original text
 #                                        still occurs exactly once
+#   TESTS=REGEX scripts/mutation-check.sh ...
+#                                        run only the tests ctest -R REGEX
+#                                        selects (a quick look; the full
+#                                        check runs every test)
+#   BUILD_TARGETS="zxdisplay" ...         rebuild only these targets per
+#                                        fault (faults the end-to-end tests
+#                                        catch need only the shared library)
 #
 # For each fault: the original text is replaced in its file, the tests are
 # rebuilt in $BUILD_DIR (default build/) and ctest runs; the fault is caught
@@ -21,6 +28,8 @@ BUILD_DIR=${BUILD_DIR:-build}
 MUTATIONS=${MUTATIONS:-scripts/mutations.tsv}
 JOBS=${JOBS:-$(nproc 2>/dev/null || echo 2)}
 TEST_TIMEOUT=${TEST_TIMEOUT:-120}
+TESTS=${TESTS:-}
+BUILD_TARGETS=${BUILD_TARGETS:-zx_unit_tests zx_e2e_tests}
 
 check_only=0
 if [[ ${1:-} == --check ]]; then
@@ -71,10 +80,11 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-build() { cmake --build "$BUILD_DIR" -j "$JOBS" --target zx_unit_tests zx_e2e_tests >"$saved_dir/build.log" 2>&1; }
+# shellcheck disable=SC2086
+build() { cmake --build "$BUILD_DIR" -j "$JOBS" --target $BUILD_TARGETS >"$saved_dir/build.log" 2>&1; }
 # Runs ctest; prints the names of the failing tests, one per line.
 failing_tests() {
-  (cd "$BUILD_DIR" && ctest -j "$JOBS" --timeout "$TEST_TIMEOUT" -E '^header\.' >"$saved_dir/ctest.log" 2>&1) || true
+  (cd "$BUILD_DIR" && ctest -j "$JOBS" --timeout "$TEST_TIMEOUT" -E '^header\.' ${TESTS:+-R "$TESTS"} >"$saved_dir/ctest.log" 2>&1) || true
   sed -n 's/^[[:space:]]*[0-9]\+ - \([^ ]*\) (.*$/\1/p' "$saved_dir/ctest.log"
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -52,15 +53,8 @@ protected:
     std::string logPath() const { return zxtest::testRoot() + "/nvapi.log"; }
     Strings log() const {
         Strings lines;
-        std::string all = zxtest::readFile(logPath()), line;
-        for (char c : all) {
-            if (c == '\n') {
-                lines.push_back(line);
-                line.clear();
-            } else {
-                line += c;
-            }
-        }
+        std::istringstream in(zxtest::readFile(logPath()));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
 

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -54,13 +56,8 @@ protected:
     std::string logPath() const { return zxtest::testRoot() + "/nvapi.log"; }
     std::vector<std::string> log() const {
         std::vector<std::string> lines;
-        std::string all = zxtest::readFile(logPath());
-        std::size_t pos = 0;
-        while (pos < all.size()) {
-            const auto end = all.find('\n', pos);
-            lines.push_back(all.substr(pos, end - pos));
-            pos = end == std::string::npos ? all.size() : end + 1;
-        }
+        std::istringstream in(zxtest::readFile(logPath()));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
         return lines;
     }
     // Log lines of one operation, in order.
@@ -147,55 +144,6 @@ TEST_F(NvidiaE2E, AFailingInitialiseOrEnumerationFailsStartUp) {
     EXPECT_EQ(run("fault op=GetPerfClocks status=-1\ngpu bus=1\n", {}).of("ZXInitLib"), "1");
 }
 
-TEST_F(NvidiaE2E, AnOperationTheDriverDoesNotOfferFails) {
-    const auto r = run("missing op=GetThermalSettings\ngpu bus=1\nthermal temp=50\n", {"ZXGetTemperature", "0"});
-    EXPECT_EQ(r.of("ZXInitLib"), "0");
-    EXPECT_EQ(r.of("ZXGetTemperature"), "1 0");
-    EXPECT_TRUE(logOf("GetThermalSettings").empty());
-}
-
-TEST_F(NvidiaE2E, ControlModeFollowsTheProfile) {
-    const std::string gpu = "gpu bus=1\n";
-    EXPECT_EQ(run(gpu, {"ZXGetControlMode"}).of("ZXGetControlMode"), "0 26");  // 0x1A
-    EXPECT_EQ(run(gpu, {"ZXGetControlMode"}, "GPUVoltageStep=25\n").of("ZXGetControlMode"), "0 27");  // 0x1B
-    EXPECT_EQ(run(gpu, {"ZXGetControlMode"},
-                  "GPUVoltageStep=1\nMemoryVoltageStep=1\nPWMClockStep=1\nCanSet2DAs3DClock=1\nDACSupported=1\n")
-                  .of("ZXGetControlMode"),
-              "0 4159");  // 0x103F: never the DAC bit
-}
-
-TEST_F(NvidiaE2E, DescriptionsEndAtTheFirstGapAndLongOnesAreCut) {
-    const auto r = run("gpu bus=1\n", {"ZXGetVGAInfoDescription", "0"},
-                       "VGAInfoString0=First\nVGAInfoString1=" + std::string(60, 'x') +
-                           "\nVGAInfoString3=Fourth\n");
-    EXPECT_EQ(r.of("ZXGetVGAInfoDescription"), "0 2 [First] [" + std::string(39, 'x') + "] [] [] [] [] [] [] [] []");
-}
-
-TEST_F(NvidiaE2E, CurrentPerformanceLevelAndGpuIndexBounds) {
-    const auto r = run(threeLevels(1), {"ZXGetCurrentPerformanceLevel", "0", "ZXGetCurrentPerformanceLevel", "1"});
-    EXPECT_EQ(r.allOf("ZXGetCurrentPerformanceLevel"), (std::vector<std::string>{"0 1", "1 0"}));
-    // The index beyond the one GPU reached no driver call.
-    EXPECT_EQ(logOf("GetPerfClocks").size(), 2u);
-}
-
-TEST_F(NvidiaE2E, LevelClocksAreReadPerLevelAndTruncatedToMegahertz) {
-    const auto r = run(threeLevels(1) + "clock sel=4 domain=0 freq=1\n",
-                       {"ZXGetPerformanceLevelGPUClocks", "0", "ZXGetPerformanceDefaultMemoryClocks", "0",
-                        "ZXGetGPUClockInfoEx", "0", "2", "ZXGetMemoryClockInfoEx", "0", "2"});
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 500 700 0");
-    EXPECT_EQ(r.of("ZXGetPerformanceDefaultMemoryClocks"), "0 3 500 800 1100 0");
-    // 1,999,999 kHz is 1999 MHz; the step is always 1.
-    EXPECT_EQ(r.of("ZXGetGPUClockInfoEx"), "0 1999 100 1");
-    EXPECT_EQ(r.of("ZXGetMemoryClockInfoEx"), "0 1502 200 1");
-}
-
-TEST_F(NvidiaE2E, ClockInfoIsTakenAtTheCurrentLevel) {
-    const auto r = run(threeLevels(1), {"ZXGetMemoryClockInfo", "0"});
-    EXPECT_EQ(r.of("ZXGetMemoryClockInfo"), "0 1501 200 1");
-    EXPECT_EQ(logAfterStartUp(),
-              (std::vector<std::string>{"GetPerfClocks gpu=0 sel=0 -> 0", "GetPerfClocks gpu=0 sel=1 -> 0"}));
-}
-
 TEST_F(NvidiaE2E, SettingAClockAppliesItsEntryAndReappliesTheLowerClocksOfTheLevel) {
     const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelGPUClock", "0", "1", "700",
                                         "ZXSetPerformanceLevelMemoryClock", "0", "2", "1000",
@@ -213,28 +161,6 @@ TEST_F(NvidiaE2E, SettingAClockAppliesItsEntryAndReappliesTheLowerClocksOfTheLev
     EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 700 700 0");
 }
 
-TEST_F(NvidiaE2E, WithoutAShaderEntryEveryShaderOperationIsUnsupported) {
-    const auto r = run("gpu bus=1 levels=2\nclock sel=0 domain=0 freq=300000\nclock sel=1 domain=0 freq=400000\n",
-                       {"ZXGetPerformanceLevelShaderClocks", "0", "ZXGetShaderClockInfo", "0",
-                        "ZXSetPerformanceLevelShaderClock", "0", "0", "500", "ZXSetShaderClockDefault", "0",
-                        "ZXSetPerformanceLevelMemoryClock", "0", "0", "500"});
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelShaderClocks"), "2 2 0 0 0 0");
-    EXPECT_EQ(r.of("ZXGetShaderClockInfo"), "2 0 0 0");
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelShaderClock"), "2");
-    EXPECT_EQ(r.of("ZXSetShaderClockDefault"), "2");
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelMemoryClock"), "2");
-    EXPECT_TRUE(logOf("SetPerfClocks").empty());
-}
-
-TEST_F(NvidiaE2E, NoLevelsMeansNoClocksAndNoDriverCall) {
-    const auto r = run("gpu bus=1 levels=0\n", {"ZXGetPerformanceLevelGPUClocks", "0",
-                                                "ZXGetPerformanceDefaultGPUClocks", "0", "ZXSetGPUClockDefault", "0"});
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 0 0 0 0 0");
-    EXPECT_EQ(r.of("ZXGetPerformanceDefaultGPUClocks"), "0 0 0 0 0 0");
-    EXPECT_EQ(r.of("ZXSetGPUClockDefault"), "0");
-    EXPECT_TRUE(logAfterStartUp().empty());
-}
-
 TEST_F(NvidiaE2E, RestoringDefaultsStopsAtTheFirstFailingLevel) {
     std::string scenario = threeLevels(1);
     // Level 1 was changed earlier; restoring fails on level 1's set.
@@ -243,29 +169,6 @@ TEST_F(NvidiaE2E, RestoringDefaultsStopsAtTheFirstFailingLevel) {
     EXPECT_EQ(r.of("ZXSetGPUClockDefault"), "1");
     EXPECT_EQ(logOf("SetPerfClocks"), (std::vector<std::string>{"SetPerfClocks gpu=0 sel=0 flagged=[0:300000] -> 0",
                                                                 "SetPerfClocks gpu=0 sel=1 flagged=[0:500000] -> -1"}));
-}
-
-TEST_F(NvidiaE2E, RestoringDefaultsBringsEveryLevelBack) {
-    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelMemoryClock", "0", "0", "900",
-                                        "ZXSetPerformanceLevelMemoryClock", "0", "2", "1200", "ZXSetMemoryClockDefault",
-                                        "0", "ZXGetPerformanceLevelMemoryClocks", "0"});
-    EXPECT_EQ(r.of("ZXSetMemoryClockDefault"), "0");
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelMemoryClocks"), "0 3 500 800 1100 0");
-}
-
-TEST_F(NvidiaE2E, LevelsBeyondTheFourSelectorsAreUnsupported) {
-    const auto r = run(threeLevels(1), {"ZXGetGPUClockInfoEx", "0", "4", "ZXSetPerformanceLevelGPUClock", "0", "4",
-                                        "500"});
-    EXPECT_EQ(r.of("ZXGetGPUClockInfoEx"), "2 0 0 0");
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelGPUClock"), "2");
-    EXPECT_TRUE(logAfterStartUp().empty());
-}
-
-TEST_F(NvidiaE2E, TheDriverRefusingAClockIsAFailure) {
-    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelGPUClock", "0", "0", "5000",
-                                        "ZXGetPerformanceLevelGPUClocks", "0"});
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelGPUClock"), "1");
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 500 700 0");
 }
 
 const char* kFans = "gpu bus=1\ncooler type=1 target=2 level=20\ncooler type=1 target=7 min=30 max=100 level=40\n";
@@ -284,35 +187,89 @@ TEST_F(NvidiaE2E, TheGpuFanIsTheFirstFanRowCoolingTheGpu) {
               (std::vector<std::string>{"RestoreCoolerSettings gpu=0 indices=[1] -> 0"}));
 }
 
-TEST_F(NvidiaE2E, WithoutAGpuFanEveryFanOperationFails) {
-    const auto r = run("gpu bus=1\ncooler type=2 target=1\n",
-                       {"ZXGetFanSpeedInfo", "0", "0", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeed", "0", "0",
-                        "50", "0", "ZXSetFanSpeedDefault", "0", "0", "0"});
-    EXPECT_EQ(r.of("ZXGetFanSpeedInfo"), "1 0 0 0");
-    EXPECT_EQ(r.of("ZXGetFanSpeed"), "1 0");
-    EXPECT_EQ(r.of("ZXSetFanSpeed"), "1");
-    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "1");
-    EXPECT_TRUE(logOf("SetCoolerLevels").empty());
-}
-
-TEST_F(NvidiaE2E, FanFailuresOfTheDriverAreReported) {
-    const auto r = run(std::string(kFans) + "fault op=SetCoolerLevels status=-5\n"
-                                            "fault op=RestoreCoolerSettings status=-5\n",
-                       {"ZXSetFanSpeed", "0", "0", "60", "0", "ZXSetFanSpeedDefault", "0", "0", "0"});
-    EXPECT_EQ(r.of("ZXSetFanSpeed"), "1");
-    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "1");
-}
-
-TEST_F(NvidiaE2E, TemperatureUsageAndDac) {
-    const auto ok = run("gpu bus=1\nthermal temp=63\n", {"ZXGetTemperature", "0", "ZXGetUsage", "0",
-                                                         "ZXGetDACLevel", "0", "ZXSetDACLevel", "0", "1"});
-    EXPECT_EQ(ok.of("ZXGetTemperature"), "0 63");
-    EXPECT_EQ(ok.of("ZXGetUsage"), "1 0");
-    EXPECT_EQ(ok.of("ZXGetDACLevel"), "2 0");
-    EXPECT_EQ(ok.of("ZXSetDACLevel"), "2");
-    const auto failing = run("gpu bus=1\nthermal temp=63\nfault op=GetThermalSettings status=-1\n",
-                             {"ZXGetTemperature", "0"});
-    EXPECT_EQ(failing.of("ZXGetTemperature"), "1 0");
+// Answers of the exports on one scenario and profile; calls counts the
+// driver calls after start-up (-1: not counted).
+TEST_F(NvidiaE2E, ExportsAnswerWhatTheDriverAndTheProfileSay) {
+    const std::string gpu = "gpu bus=1\n";
+    struct Case {
+        const char* what;
+        std::string scenario;
+        std::string profile;
+        std::vector<std::string> commands;
+        std::vector<std::string> lines;
+        int calls;
+    };
+    const Case cases[] = {
+        {"control mode 0x1A", gpu, "", {"ZXGetControlMode"}, {"ZXGetControlMode 0 26"}, 0},
+        {"control mode 0x1B", gpu, "GPUVoltageStep=25\n", {"ZXGetControlMode"}, {"ZXGetControlMode 0 27"}, 0},
+        {"control mode 0x103F, never the DAC bit", gpu,
+         "GPUVoltageStep=1\nMemoryVoltageStep=1\nPWMClockStep=1\nCanSet2DAs3DClock=1\nDACSupported=1\n",
+         {"ZXGetControlMode"}, {"ZXGetControlMode 0 4159"}, 0},
+        {"descriptions end at the first gap, long ones are cut", gpu,
+         "VGAInfoString0=First\nVGAInfoString1=" + std::string(60, 'x') + "\nVGAInfoString3=Fourth\n",
+         {"ZXGetVGAInfoDescription", "0"},
+         {"ZXGetVGAInfoDescription 0 2 [First] [" + std::string(39, 'x') + "] [] [] [] [] [] [] [] []"}, 0},
+        {"current level; a GPU beyond the count reaches no driver", threeLevels(1), "",
+         {"ZXGetCurrentPerformanceLevel", "0", "ZXGetCurrentPerformanceLevel", "1"},
+         {"ZXGetCurrentPerformanceLevel 0 1", "ZXGetCurrentPerformanceLevel 1 0"}, 1},
+        {"level clocks per level in whole MHz, step 1", threeLevels(1) + "clock sel=4 domain=0 freq=1\n", "",
+         {"ZXGetPerformanceLevelGPUClocks", "0", "ZXGetPerformanceDefaultMemoryClocks", "0", "ZXGetGPUClockInfoEx",
+          "0", "2", "ZXGetMemoryClockInfoEx", "0", "2"},
+         {"ZXGetPerformanceLevelGPUClocks 0 3 300 500 700 0", "ZXGetPerformanceDefaultMemoryClocks 0 3 500 800 1100 0",
+          "ZXGetGPUClockInfoEx 0 1999 100 1", "ZXGetMemoryClockInfoEx 0 1502 200 1"},
+         -1},
+        {"clock info at the current level", threeLevels(1), "", {"ZXGetMemoryClockInfo", "0"},
+         {"ZXGetMemoryClockInfo 0 1501 200 1"}, 2},
+        {"no shader entry: every shader operation unsupported",
+         "gpu bus=1 levels=2\nclock sel=0 domain=0 freq=300000\nclock sel=1 domain=0 freq=400000\n", "",
+         {"ZXGetPerformanceLevelShaderClocks", "0", "ZXGetShaderClockInfo", "0", "ZXSetPerformanceLevelShaderClock",
+          "0", "0", "500", "ZXSetShaderClockDefault", "0", "ZXSetPerformanceLevelMemoryClock", "0", "0", "500"},
+         {"ZXGetPerformanceLevelShaderClocks 2 2 0 0 0 0", "ZXGetShaderClockInfo 2 0 0 0",
+          "ZXSetPerformanceLevelShaderClock 2", "ZXSetShaderClockDefault 2", "ZXSetPerformanceLevelMemoryClock 2"},
+         -1},
+        {"no levels: no clocks, no driver call", "gpu bus=1 levels=0\n", "",
+         {"ZXGetPerformanceLevelGPUClocks", "0", "ZXGetPerformanceDefaultGPUClocks", "0", "ZXSetGPUClockDefault", "0"},
+         {"ZXGetPerformanceLevelGPUClocks 0 0 0 0 0 0", "ZXGetPerformanceDefaultGPUClocks 0 0 0 0 0 0",
+          "ZXSetGPUClockDefault 0"},
+         0},
+        {"restoring defaults brings every level back", threeLevels(1), "",
+         {"ZXSetPerformanceLevelMemoryClock", "0", "0", "900", "ZXSetPerformanceLevelMemoryClock", "0", "2", "1200",
+          "ZXSetMemoryClockDefault", "0", "ZXGetPerformanceLevelMemoryClocks", "0"},
+         {"ZXSetPerformanceLevelMemoryClock 0", "ZXSetPerformanceLevelMemoryClock 0", "ZXSetMemoryClockDefault 0",
+          "ZXGetPerformanceLevelMemoryClocks 0 3 500 800 1100 0"},
+         -1},
+        {"levels beyond the four selectors", threeLevels(1), "",
+         {"ZXGetGPUClockInfoEx", "0", "4", "ZXSetPerformanceLevelGPUClock", "0", "4", "500"},
+         {"ZXGetGPUClockInfoEx 2 0 0 0", "ZXSetPerformanceLevelGPUClock 2"}, 0},
+        {"the driver refusing a clock", threeLevels(1), "",
+         {"ZXSetPerformanceLevelGPUClock", "0", "0", "5000", "ZXGetPerformanceLevelGPUClocks", "0"},
+         {"ZXSetPerformanceLevelGPUClock 1", "ZXGetPerformanceLevelGPUClocks 0 3 300 500 700 0"}, -1},
+        {"no GPU fan: every fan operation fails", "gpu bus=1\ncooler type=2 target=1\n", "",
+         {"ZXGetFanSpeedInfo", "0", "0", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeed", "0", "0", "50", "0",
+          "ZXSetFanSpeedDefault", "0", "0", "0"},
+         {"ZXGetFanSpeedInfo 1 0 0 0", "ZXGetFanSpeed 1 0", "ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 1"}, -1},
+        {"fan failures of the driver",
+         std::string(kFans) + "fault op=SetCoolerLevels status=-5\nfault op=RestoreCoolerSettings status=-5\n", "",
+         {"ZXSetFanSpeed", "0", "0", "60", "0", "ZXSetFanSpeedDefault", "0", "0", "0"},
+         {"ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 1"}, -1},
+        {"temperature; no usage, no DAC", "gpu bus=1\nthermal temp=63\n", "",
+         {"ZXGetTemperature", "0", "ZXGetUsage", "0", "ZXGetDACLevel", "0", "ZXSetDACLevel", "0", "1"},
+         {"ZXGetTemperature 0 63", "ZXGetUsage 1 0", "ZXGetDACLevel 2 0", "ZXSetDACLevel 2"}, -1},
+        {"a failing thermal read", "gpu bus=1\nthermal temp=63\nfault op=GetThermalSettings status=-1\n", "",
+         {"ZXGetTemperature", "0"}, {"ZXGetTemperature 1 0"}, -1},
+        {"an operation the driver does not offer", "missing op=GetThermalSettings\ngpu bus=1\nthermal temp=50\n", "",
+         {"ZXGetTemperature", "0"}, {"ZXGetTemperature 1 0"}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::remove(logPath().c_str());
+        const auto r = run(c.scenario, c.commands, c.profile);
+        EXPECT_EQ(r.of("ZXInitLib"), "0");
+        EXPECT_EQ(std::vector<std::string>(r.lines.begin() + 1, r.lines.end()), c.lines);
+        if (c.calls >= 0) {
+            EXPECT_EQ(logAfterStartUp().size(), static_cast<std::size_t>(c.calls));
+        }
+    }
 }
 
 }  // namespace

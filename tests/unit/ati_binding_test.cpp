@@ -69,18 +69,4 @@ TEST_F(AtiBindingTest, AbsentEntryPointsFailTheirOperationsOnly) {
     EXPECT_EQ(value, 50u);
 }
 
-TEST_F(AtiBindingTest, UnbindingFreesTheLibraryAndBindingStartsAgain) {
-    offerAllBut({});
-    ASSERT_EQ(zx::ati::bindAti(table, os), StatusCode::Ok);
-    ASSERT_EQ(zx::ati::bindAti(table, os), StatusCode::Ok);
-    EXPECT_EQ(os.freedLibraries, 1);
-    EXPECT_EQ(os.openLibraryCount(), 1u);
-    zx::ati::unbindAti(os);
-    EXPECT_EQ(os.openLibraryCount(), 0u);
-    EXPECT_EQ(zx::ati::atiBinding().adapterIndex, -1);
-    std::uint32_t count = 9;
-    EXPECT_EQ(backend.getGpuCount(&count), StatusCode::Ok);
-    EXPECT_EQ(count, 0u);
-}
-
 }  // namespace

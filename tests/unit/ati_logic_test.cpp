@@ -27,13 +27,6 @@ TEST(AtiVoltageScale, RequestsMapToLevelIndices) {
     }
 }
 
-TEST(AtiVoltageScale, CardVoltagesAndProfileValuesMeetThroughTheIndex) {
-    EXPECT_EQ(levelIndexOfVoltage(1100, 1000, 50), 2u);
-    EXPECT_EQ(levelIndexOfVoltage(1100, 1000, 0), 0u);
-    EXPECT_EQ(voltageOfLevelIndex(2, 900, 50), 1000u);
-    EXPECT_EQ(voltageOfLevelIndex(2, 0, 50), 100u);
-}
-
 TEST(AtiPinNumbers, NameAPortBlockAndABit) {
     struct Case {
         std::uint32_t pin;
@@ -53,22 +46,6 @@ TEST(AtiPinNumbers, NameAPortBlockAndABit) {
     }
     EXPECT_EQ(withPin(0x31, 0x10, false), 0x21);
     EXPECT_EQ(withPin(0x00, 0x20, true), 0x20);
-}
-
-TEST(AtiPinNumbers, MemoryVoltageLevelsAreTwoPinsWrittenInASafeOrder) {
-    for (std::uint32_t level = 0; level <= 3; ++level) {
-        const MemoryVoltageWrites w = memoryVoltageWrites(level);
-        bool low = false;
-        bool high = false;
-        for (const PinWrite& p : {w.first, w.second}) {
-            (p.pin == kMemoryVoltageLowPin ? low : high) = p.high;
-        }
-        EXPECT_NE(w.first.pin, w.second.pin);
-        EXPECT_EQ(memoryVoltageLevelOf(low, high), level);
-    }
-    // Level 2 clears the low pin before it raises the high one.
-    EXPECT_EQ(memoryVoltageWrites(2).first.pin, kMemoryVoltageLowPin);
-    EXPECT_EQ(memoryVoltageWrites(1).first.pin, kMemoryVoltageHighPin);
 }
 
 }  // namespace

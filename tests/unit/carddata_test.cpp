@@ -155,14 +155,4 @@ TEST_F(DecodeCardData, FileFromTheAuthoringRecipeDecodes) {
     EXPECT_EQ(os.fileText(kProfilePath), "[10DE_0611_A102_7A3C]\r\nGPUVoltageStep=125\r\n");
 }
 
-// The system's own cipher reads what the authoring tools write.
-TEST_F(DecodeCardData, NativeCipherDecodesIndependentlyEncipheredProfile) {
-    auto& native = zx::platform::native();
-    os.cipherFactory = [&native](const char* password) { return native.rc4FromPassword(password); };
-    const std::string plain = sampleProfile();
-    os.putFile(kDataPath, zxtest::encodeCardData(plain));
-    EXPECT_EQ(decode(), 0);
-    EXPECT_EQ(os.fileText(kProfilePath), plain);
-}
-
 }  // namespace

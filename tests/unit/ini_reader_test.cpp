@@ -1,5 +1,4 @@
-// The private-profile reader against GetPrivateProfileStringA's behaviour,
-// one rule (or a few close ones) per test.
+// The private-profile reader against GetPrivateProfileStringA's behaviour.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,6 +10,7 @@
 
 namespace {
 
+using namespace std::string_literals;
 using zx::ini::Profile;
 
 std::uint32_t copyValue(std::string_view text, const char* section, const char* key, char* buf,
@@ -31,200 +31,6 @@ bool found(std::string_view text, std::string_view section, std::string_view key
     return Profile(std::string(text)).find(section, key).has_value();
 }
 
-TEST(IniReaderNames, SectionAndKeyIgnoreCase) {
-    const std::string_view text = "[10DE_0611_A102_7A3C]\nGPUVoltageMax=1200\n";
-    EXPECT_EQ(get(text, "10de_0611_a102_7a3c", "gpuvoltagemax"), "1200");
-    EXPECT_EQ(get(text, "10DE_0611_A102_7A3C", "GPUVOLTAGEMAX"), "1200");
-}
-
-TEST(IniReaderNames, NamesAndValuesAreTrimmedOfAllBlanks) {
-    // Tab, vertical tab, form feed, space and Ctrl-Z all count as blanks.
-    const std::string_view text = "  [ \tCard\x1A ]  \n \t Key \x0B\x0C= \x1A value with  inner  blanks \t\x1A\n";
-    EXPECT_EQ(get(text, "Card", "Key"), "value with  inner  blanks");
-}
-
-TEST(IniReaderNames, RequestedNamesAreTrimmedToo) {
-    const std::string_view text = "[Card]\nKey=v\n";
-    EXPECT_EQ(get(text, "  Card\t", " Key "), "v");
-}
-
-TEST(IniReaderSections, NameRunsToTheLastClosingBracket) {
-    const std::string_view text = "[a]b] trailing\nk=1\n[ c ] ]\nk=2\n";
-    EXPECT_EQ(get(text, "a]b", "k"), "1");
-    EXPECT_EQ(get(text, "c ]", "k"), "2");
-    EXPECT_FALSE(found(text, "a", "k"));
-}
-
-TEST(IniReaderSections, BracketLineWithoutCloseIsAKeyLine) {
-    const std::string_view text = "[S]\n[notasection=v\nk=1\n";
-    EXPECT_EQ(get(text, "S", "[notasection"), "v");
-    EXPECT_EQ(get(text, "S", "k"), "1") << "the section must still be open after the line";
-}
-
-TEST(IniReaderSections, KeysBelongOnlyToTheirSection) {
-    const std::string_view text = "[A]\nx=1\n[B]\ny=2\n";
-    EXPECT_EQ(get(text, "A", "x"), "1");
-    EXPECT_EQ(get(text, "B", "y"), "2");
-    EXPECT_FALSE(found(text, "A", "y"));
-    EXPECT_FALSE(found(text, "B", "x"));
-    EXPECT_FALSE(found(text, "C", "x"));
-}
-
-TEST(IniReaderSections, OnlyTheFirstOfDuplicateSectionsIsSearched) {
-    const std::string_view text = "[S]\na=1\n[Other]\n[s]\na=2\nb=3\n";
-    EXPECT_EQ(get(text, "S", "a"), "1");
-    EXPECT_FALSE(found(text, "S", "b"));
-}
-
-TEST(IniReaderSections, LinesBeforeTheFirstHeaderFormTheNamelessSection) {
-    const std::string_view text = "top=1\n[S]\nin=2\n";
-    EXPECT_EQ(get(text, "", "top"), "1");
-    EXPECT_FALSE(found(text, "S", "top"));
-    EXPECT_FALSE(found(text, "", "in"));
-}
-
-TEST(IniReaderKeys, OnlyTheFirstEqualsSignSplits) {
-    EXPECT_EQ(get("[S]\nk = a=b = c\n", "S", "k"), "a=b = c");
-}
-
-TEST(IniReaderKeys, FirstOfDuplicateKeysWins) {
-    const std::string_view text = "[S]\nk=first\nK=second\n";
-    EXPECT_EQ(get(text, "S", "k"), "first");
-}
-
-TEST(IniReaderKeys, EmptyValueAndValuelessKeyGiveNothing) {
-    const std::string_view text = "[S]\nempty=\nbare\nbare=later\n";
-    EXPECT_EQ(get(text, "S", "empty"), "");
-    ASSERT_TRUE(found(text, "S", "empty"));
-    // A key without '=' is present, so it also hides a later duplicate.
-    EXPECT_EQ(get(text, "S", "bare"), "");
-    ASSERT_TRUE(found(text, "S", "bare"));
-    EXPECT_EQ(Profile(std::string(text)).find("S", "bare")->size(), 0u);
-}
-
-TEST(IniReaderKeys, SemicolonAndHashLinesAreOrdinaryKeys) {
-    const std::string_view text = "[S]\n;x=commented\n# y = hashed\n;plain\nk=1\n";
-    EXPECT_EQ(get(text, "S", ";x"), "commented");
-    EXPECT_EQ(get(text, "S", "# y"), "hashed");
-    EXPECT_TRUE(found(text, "S", ";plain"));
-    EXPECT_EQ(get(text, "S", "k"), "1");
-}
-
-TEST(IniReaderValues, OnePairOfMatchingQuotesIsStripped) {
-    const std::string_view text =
-        "[S]\n"
-        "dq=\"quoted text\"\n"
-        "sq='single'\n"
-        "nested=\"'inner'\"\n"
-        "double=\"\"twice\"\"\n"
-        "blank=\"  spaced  \"\n"
-        "empty=\"\"\n";
-    EXPECT_EQ(get(text, "S", "dq"), "quoted text");
-    EXPECT_EQ(get(text, "S", "sq"), "single");
-    EXPECT_EQ(get(text, "S", "nested"), "'inner'");
-    EXPECT_EQ(get(text, "S", "double"), "\"twice\"");
-    EXPECT_EQ(get(text, "S", "blank"), "  spaced  ") << "blanks inside the quotes stay";
-    EXPECT_EQ(get(text, "S", "empty"), "");
-}
-
-TEST(IniReaderValues, UnmatchedOrSingleQuotesStay) {
-    const std::string_view text =
-        "[S]\n"
-        "mixed=\"text'\n"
-        "open=\"text\n"
-        "close=text\"\n"
-        "one=\"\n"
-        "inner=a\"b\"\n";
-    EXPECT_EQ(get(text, "S", "mixed"), "\"text'");
-    EXPECT_EQ(get(text, "S", "open"), "\"text");
-    EXPECT_EQ(get(text, "S", "close"), "text\"");
-    EXPECT_EQ(get(text, "S", "one"), "\"");
-    EXPECT_EQ(get(text, "S", "inner"), "a\"b\"");
-}
-
-TEST(IniReaderLines, CrLfAndCrlfAllEndLines) {
-    const std::string_view text = "[S]\r\na=1\rb=2\nc=3\r\n\r\nd=4";
-    EXPECT_EQ(get(text, "S", "a"), "1");
-    EXPECT_EQ(get(text, "S", "b"), "2");
-    EXPECT_EQ(get(text, "S", "c"), "3");
-    EXPECT_EQ(get(text, "S", "d"), "4") << "the last line needs no line end";
-}
-
-TEST(IniReaderLines, Utf8ByteOrderMarkIsSkipped) {
-    EXPECT_EQ(get("\xEF\xBB\xBF[S]\nk=v\n", "S", "k"), "v");
-    EXPECT_EQ(get("\xEF\xBB\xBFk=v\n", "", "k"), "v");
-}
-
-TEST(IniReaderBuffer, ValueIsCutToSizeMinusOneAndTerminated) {
-    const std::string_view text = "[S]\nk=abcdef\n";
-    char buf[8];
-    std::memset(buf, 'X', sizeof buf);
-    EXPECT_EQ(copyValue(text, "S", "k", buf, 4), 3u);
-    EXPECT_STREQ(buf, "abc");
-    EXPECT_EQ(buf[4], 'X') << "nothing written past size";
-
-    std::memset(buf, 'X', sizeof buf);
-    EXPECT_EQ(copyValue(text, "S", "k", buf, 7), 6u);
-    EXPECT_STREQ(buf, "abcdef");
-
-    std::memset(buf, 'X', sizeof buf);
-    EXPECT_EQ(copyValue(text, "S", "k", buf, 1), 0u);
-    EXPECT_EQ(buf[0], '\0');
-    EXPECT_EQ(buf[1], 'X');
-}
-
-TEST(IniReaderBuffer, SizeZeroWritesNothing) {
-    char buf[4] = {'X', 'X', 'X', 'X'};
-    EXPECT_EQ(copyValue("[S]\nk=v\n", "S", "k", buf, 0), 0u);
-    EXPECT_EQ(buf[0], 'X');
-}
-
-TEST(IniReaderBuffer, AbsentOrEmptyGivesEmptyText) {
-    for (const char* text : {"", "[S]\n", "[S]\nother=1\n", "[T]\nk=1\n"}) {
-        char buf[4] = {'X', 'X', 'X', 'X'};
-        EXPECT_EQ(copyValue(text, "S", "k", buf, sizeof buf), 0u) << text;
-        EXPECT_EQ(buf[0], '\0') << text;
-    }
-}
-
-TEST(IniReaderBuffer, NullNamesReadAsAbsent) {
-    char buf[4] = {'X', 'X', 'X', 'X'};
-    EXPECT_EQ(copyValue("[S]\nk=v\n", nullptr, "k", buf, sizeof buf), 0u);
-    EXPECT_EQ(buf[0], '\0');
-    buf[0] = 'X';
-    EXPECT_EQ(copyValue("[S]\nk=v\n", "S", nullptr, buf, sizeof buf), 0u);
-    EXPECT_EQ(buf[0], '\0');
-}
-
-TEST(IniReaderNul, ANulEndsTheNameOrValueItStandsIn) {
-    using namespace std::string_literals;
-    struct Case {
-        std::string text;
-        const char* section;
-        const char* key;
-        std::optional<std::string> value;  // nullopt: absent
-    };
-    const Case cases[] = {
-        // Padding after '=' is an empty value: it reads as nothing.
-        {"[S]\nVGAInfoString1=\0\0\0\0\nnext=1\n"s, "S", "VGAInfoString1", ""},
-        {"[S]\nk=ab\0cd\n"s, "S", "k", "ab"},
-        {"[S]\nk= ab \0cd\n"s, "S", "k", "ab"},
-        {"[S]\nk=\"ab\"\0\n"s, "S", "k", "ab"},
-        {"[S]\nk\0junk=v\n"s, "S", "k", "v"},
-        {"[S]\nk\0junk=v\n"s, "S", "kjunk", std::nullopt},
-        {"[S]\nk\0=v\nk=later\n"s, "S", "k", "v"},
-        {"[Card\0junk]\nk=v\n"s, "Card", "k", "v"},
-        {"[Card\0junk]\nk=v\n"s, "Cardjunk", "k", std::nullopt},
-        {"[S]\0\0\nk=v\n"s, "S", "k", "v"},
-        {"\0[S]\nk=v\n"s, "S", "k", std::nullopt},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::PrintToString(c.text));
-        EXPECT_EQ(found(c.text, c.section, c.key), c.value.has_value());
-        EXPECT_EQ(get(c.text, c.section, c.key), c.value.value_or(""));
-    }
-}
-
 // The bytes of a UTF-16 little-endian profile, with or without its mark.
 std::string utf16le(std::u16string_view text, bool mark = true) {
     std::string out = mark ? "\xFF\xFE" : "";
@@ -235,28 +41,107 @@ std::string utf16le(std::u16string_view text, bool mark = true) {
     return out;
 }
 
-TEST(IniReaderUtf16, MarkedProfileReadsWithValuesInUtf8) {
-    const std::string text = utf16le(u"[10DE_0622_B111_7A3C]\r\nGPUVoltageMax = 1150\r\nVGAInfoString0=Caf\u00E9\r\n"
-                                     u"wide=\U0001F600 \u20AC\r\nlone=a\xD800z\xDC00\r\nnul=ab\0cd\r\n");
-    EXPECT_EQ(Profile(text).encoding(), zx::ini::Encoding::Utf16Le);
-    EXPECT_EQ(get(text, "10de_0622_b111_7a3c", "gpuvoltagemax"), "1150");
-    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "VGAInfoString0"), "Caf\xC3\xA9");
-    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "wide"), "\xF0\x9F\x98\x80 \xE2\x82\xAC");
-    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "lone"), "a?z?") << "a lone surrogate cannot be converted";
-    EXPECT_EQ(get(text, "10DE_0622_B111_7A3C", "nul"), "ab");
-    EXPECT_EQ(get(text + "x", "10DE_0622_B111_7A3C", "GPUVoltageMax"), "1150") << "an odd last byte is ignored";
+TEST(IniReader, ValuesAsTheSystemReadsThem) {
+    struct Case {
+        const char* what;
+        std::string text;
+        const char* section;
+        const char* key;
+        std::optional<std::string> value;  // nullopt: absent
+    };
+    const std::string blanks = "  [ \tCard\x1A ]  \n \t Key \x0B\x0C= \x1A value with  inner  blanks \t\x1A\n";
+    const std::string quotes = "[S]\ndq=\"quoted text\"\nsq='single'\nnested=\"'inner'\"\ndouble=\"\"twice\"\"\n"
+                               "blank=\"  spaced  \"\nempty=\"\"\nmixed=\"text'\nopen=\"text\nclose=text\"\n"
+                               "one=\"\ninner=a\"b\"\n";
+    const Case cases[] = {
+        {"names ignore case", "[10DE_0611]\nGPUVoltageMax=1200\n", "10de_0611", "GPUVOLTAGEMAX", "1200"},
+        {"tab, VT, FF, space and Ctrl-Z are blanks", blanks, "Card", "Key", "value with  inner  blanks"},
+        {"requested names are trimmed", "[Card]\nKey=v\n", "  Card\t", " Key ", "v"},
+        {"a section name runs to the last ]", "[a]b] trailing\nk=1\n[ c ] ]\nk=2\n", "a]b", "k", "1"},
+        {"... blanks inside it stay", "[a]b] trailing\nk=1\n[ c ] ]\nk=2\n", "c ]", "k", "2"},
+        {"... and a shorter name is another", "[a]b] trailing\nk=1\n", "a", "k", std::nullopt},
+        {"[ without ] is a key line", "[S]\n[notasection=v\nk=1\n", "S", "[notasection", "v"},
+        {"... and the section goes on", "[S]\n[notasection=v\nk=1\n", "S", "k", "1"},
+        {"keys belong to their section", "[A]\nx=1\n[B]\ny=2\n", "A", "y", std::nullopt},
+        {"an absent section", "[A]\nx=1\n", "C", "x", std::nullopt},
+        {"only the first duplicate section", "[S]\na=1\n[Other]\n[s]\na=2\nb=3\n", "S", "a", "1"},
+        {"... is searched", "[S]\na=1\n[Other]\n[s]\na=2\nb=3\n", "S", "b", std::nullopt},
+        {"lines before a header: nameless section", "top=1\n[S]\nin=2\n", "", "top", "1"},
+        {"... not in the next section", "top=1\n[S]\nin=2\n", "S", "top", std::nullopt},
+        {"the first = splits", "[S]\nk = a=b = c\n", "S", "k", "a=b = c"},
+        {"the first duplicate key wins", "[S]\nk=first\nK=second\n", "S", "k", "first"},
+        {"an empty value is present", "[S]\nempty=\n", "S", "empty", ""},
+        {"a key without = hides a later one", "[S]\nbare\nbare=later\n", "S", "bare", ""},
+        {"; lines are keys", "[S]\n;x=commented\n", "S", ";x", "commented"},
+        {"# lines are keys", "[S]\n# y = hashed\n", "S", "# y", "hashed"},
+        {"double quotes stripped", quotes, "S", "dq", "quoted text"},
+        {"single quotes stripped", quotes, "S", "sq", "single"},
+        {"one pair only", quotes, "S", "nested", "'inner'"},
+        {"one pair of two", quotes, "S", "double", "\"twice\""},
+        {"blanks in quotes stay", quotes, "S", "blank", "  spaced  "},
+        {"empty quotes", quotes, "S", "empty", ""},
+        {"mixed quotes stay", quotes, "S", "mixed", "\"text'"},
+        {"an opening quote stays", quotes, "S", "open", "\"text"},
+        {"a closing quote stays", quotes, "S", "close", "text\""},
+        {"a lone quote stays", quotes, "S", "one", "\""},
+        {"inner quotes stay", quotes, "S", "inner", "a\"b\""},
+        {"CR ends a line", "[S]\r\na=1\rb=2\n", "S", "b", "2"},
+        {"the last line needs no end", "[S]\r\nc=3\r\n\r\nd=4", "S", "d", "4"},
+        {"a UTF-8 mark is skipped", "\xEF\xBB\xBF[S]\nk=v\n", "S", "k", "v"},
+        {"... also before a nameless key", "\xEF\xBB\xBFk=v\n", "", "k", "v"},
+        {"null section", "[S]\nk=v\n", nullptr, "k", std::nullopt},
+        {"null key", "[S]\nk=v\n", "S", nullptr, std::nullopt},
+        // A NUL ends the name or value it stands in.
+        {"NUL padding is an empty value", "[S]\nVGAInfoString1=\0\0\0\0\nnext=1\n"s, "S", "VGAInfoString1", ""},
+        {"NUL in a value", "[S]\nk=ab\0cd\n"s, "S", "k", "ab"},
+        {"NUL after blanks", "[S]\nk= ab \0cd\n"s, "S", "k", "ab"},
+        {"NUL after quotes", "[S]\nk=\"ab\"\0\n"s, "S", "k", "ab"},
+        {"NUL in a key", "[S]\nk\0junk=v\n"s, "S", "k", "v"},
+        {"NUL in a key: the rest is no name", "[S]\nk\0junk=v\n"s, "S", "kjunk", std::nullopt},
+        {"NUL key first wins", "[S]\nk\0=v\nk=later\n"s, "S", "k", "v"},
+        {"NUL in a section", "[Card\0junk]\nk=v\n"s, "Card", "k", "v"},
+        {"NUL in a section: the rest is no name", "[Card\0junk]\nk=v\n"s, "Cardjunk", "k", std::nullopt},
+        {"NUL after a header", "[S]\0\0\nk=v\n"s, "S", "k", "v"},
+        {"NUL before a header", "\0[S]\nk=v\n"s, "S", "k", std::nullopt},
+        // UTF-16LE needs its mark; values come back in UTF-8.
+        {"UTF-16LE", utf16le(u"[10DE_0622]\r\nGPUVoltageMax = 1150\r\n"), "10de_0622", "gpuvoltagemax", "1150"},
+        {"UTF-16LE to UTF-8", utf16le(u"[S]\r\nk=Caf\u00E9\r\n"), "S", "k", "Caf\xC3\xA9"},
+        {"UTF-16LE pairs", utf16le(u"[S]\r\nk=\U0001F600 \u20AC\r\n"), "S", "k", "\xF0\x9F\x98\x80 \xE2\x82\xAC"},
+        {"lone surrogates become ?", utf16le(u"[S]\r\nk=a\xD800z\xDC00\r\n"), "S", "k", "a?z?"},
+        {"UTF-16LE NUL", utf16le(u"[S]\r\nk=ab\0cd\r\n"), "S", "k", "ab"},
+        {"UTF-16LE odd last byte", utf16le(u"[S]\r\nk=1\r\n") + "x", "S", "k", "1"},
+        {"UTF-16LE without its mark", utf16le(u"[S]\r\nk=1\r\n", false), "S", "k", std::nullopt},
+        {"UTF-16BE", "\xFE\xFF\0[\0S\0]\0\n\0k\0=\0001\0\n"s, "S", "k", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.section != nullptr && c.key != nullptr) {
+            EXPECT_EQ(found(c.text, c.section, c.key), c.value.has_value());
+        }
+        EXPECT_EQ(get(c.text, c.section, c.key), c.value.value_or(""));
+    }
+    EXPECT_EQ(Profile(utf16le(u"[S]")).encoding(), zx::ini::Encoding::Utf16Le);
+    EXPECT_EQ(Profile(utf16le(u"[S]", false)).encoding(), zx::ini::Encoding::Bytes);
 }
 
-TEST(IniReaderUtf16, WithoutTheLittleEndianMarkTheBytesAreTakenAsTheyAre) {
-    const std::u16string_view profile = u"[S]\r\nk=1\r\n";
-    EXPECT_FALSE(found(utf16le(profile, false), "S", "k"));
-    EXPECT_EQ(Profile(utf16le(profile, false)).encoding(), zx::ini::Encoding::Bytes);
-    std::string bigEndian = "\xFE\xFF";
-    for (const char16_t u : profile) {
-        bigEndian += static_cast<char>(u >> 8);
-        bigEndian += static_cast<char>(u & 0xFF);
+TEST(IniReader, ValuesAreCutToTheBufferAndTerminated) {
+    struct Case {
+        std::string text;
+        std::uint32_t size;
+        std::uint32_t length;
+        std::string buffer;  // the first five bytes after the read
+    };
+    const Case cases[] = {
+        {"[S]\nk=abcdef\n", 4, 3, "abc\0X"s},  {"[S]\nk=abcdef\n", 7, 6, "abcde"},
+        {"[S]\nk=abcdef\n", 1, 0, "\0XXXX"s},  {"[S]\nk=v\n", 0, 0, "XXXXX"},
+        {"", 5, 0, "\0XXXX"s},                 {"[S]\nother=1\n", 5, 0, "\0XXXX"s},
+    };
+    for (const Case& c : cases) {
+        char buf[8];
+        std::memset(buf, 'X', sizeof buf);
+        EXPECT_EQ(copyValue(c.text, "S", "k", buf, c.size), c.length) << c.text << c.size;
+        EXPECT_EQ(std::string(buf, 5), c.buffer) << c.text << c.size;
     }
-    EXPECT_FALSE(found(bigEndian, "S", "k"));
 }
 
 }  // namespace

@@ -63,57 +63,52 @@ protected:
     const std::string listedKey = "SOFTWARE\\ORVANTEK\\PKM\\NV\\Hardware\\10DE_0611_A102_7A3C\\";
 };
 
-TEST_F(NvRegulatorKindTest, APinControllerThatAnswersTheProbeWinsOverTheCardList) {
-    start("gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x95\n", tableFor("10DE", "0611", "A102", "7A3C"));
-    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::PinController);
-    EXPECT_STREQ(nvState().cardRegistryKey, "");
-    readProfile("GPUVoltageStart=1300\nGPUVoltageCurrent=1250\n");
-    std::string text;
-    EXPECT_FALSE(stored(listedKey, "GPUVoltageStart", text));
-    EXPECT_FALSE(zx::platform::native().storeKeyExists(listedKey));
-}
-
-TEST_F(NvRegulatorKindTest, AListedCardIdInLowerCaseIsARegistryVoltageCard) {
-    start("gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x94\n", tableFor("10de", "0611", "a102", "7a3c"));
-    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::RegistryVoltage);
-    EXPECT_STREQ(nvState().cardRegistryKey, "SOFTWARE\\ORVANTEK\\PKM\\NV\\Hardware\\10de_0611_a102_7a3c\\");
-}
-
-TEST_F(NvRegulatorKindTest, RegistryVoltageCardsTakeTheirVoltagesFromTheFile) {
-    start("gpu bus=1\n", tableFor("10DE", "0611", "A102", "7A3C"));
-    ASSERT_EQ(nvState().regulatorKind, RegulatorKind::RegistryVoltage);
-    readProfile("GPUVoltageStart=1300\nGPUVoltageCurrent=-25\n");
-    std::string text;
-    ASSERT_TRUE(stored(listedKey, "GPUVoltageStart", text));
-    EXPECT_EQ(text, std::string("1300\0", 5));
-    ASSERT_TRUE(stored(listedKey, "GPUVoltageCurrent", text));
-    EXPECT_EQ(text, std::string("-25\0", 4));
-}
-
-TEST_F(NvRegulatorKindTest, AKeyAbsentFromTheFileLeavesTheStoredValue) {
-    ASSERT_TRUE(zx::nv::registryWrite(zx::platform::native(), listedKey, "GPUVoltageCurrent", 999));
-    start("gpu bus=1\n", tableFor("10DE", "0611", "A102", "7A3C"));
-    readProfile("GPUVoltageStart=1000\n");
-    std::string text;
-    ASSERT_TRUE(stored(listedKey, "GPUVoltageCurrent", text));
-    EXPECT_EQ(text, std::string("999\0", 4));
-    ASSERT_TRUE(stored(listedKey, "GPUVoltageStart", text));
-    EXPECT_EQ(text, std::string("1000\0", 5));
-}
-
-TEST_F(NvRegulatorKindTest, OtherCardsHaveNoKnownRegulator) {
-    start("gpu bus=1\n", tableFor("10DE", "0611", "A104", "7A3C"));
-    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::None);
-    EXPECT_STREQ(nvState().cardRegistryKey, "");
-}
-
-TEST_F(NvRegulatorKindTest, AnEarlierCardsKeyDoesNotOutliveANewStartUp) {
-    start("gpu bus=1\n", tableFor("10DE", "0611", "A102", "7A3C"));
-    ASSERT_EQ(nvState().regulatorKind, RegulatorKind::RegistryVoltage);
-    start("gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x95\n", tableFor("10DE", "0611", "A102", "7A3C"));
-    EXPECT_EQ(nvState().regulatorKind, RegulatorKind::PinController);
-    readProfile("GPUVoltageStart=1300\n");
-    EXPECT_FALSE(zx::platform::native().storeKeyExists(listedKey));
+// A pin controller answering the probe wins over the card list; listed cards
+// (in any case) are registry-voltage cards whose profile seeds the store; a
+// key absent from the file leaves the stored value; an earlier card's key
+// does not outlive a new start-up. The cases share one store, in order.
+TEST_F(NvRegulatorKindTest, KindKeyAndStoredVoltages) {
+    const std::string controller = "gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x95\n";
+    const std::string lowerKey = "SOFTWARE\\ORVANTEK\\PKM\\NV\\Hardware\\10de_0611_a102_7a3c\\";
+    struct Case {
+        const char* what;
+        std::string scenario;
+        zx::AdapterTable table;
+        const char* profile;
+        RegulatorKind kind;
+        std::string key;
+        const char* start;    // stored GPUVoltageStart afterwards; nullptr: no key at all
+        const char* current;  // stored GPUVoltageCurrent afterwards
+    };
+    const Case cases[] = {
+        {"probe answered", controller, tableFor("10DE", "0611", "A102", "7A3C"), "GPUVoltageStart=1300\n",
+         RegulatorKind::PinController, "", nullptr, nullptr},
+        {"other card", "gpu bus=1\n", tableFor("10DE", "0611", "A104", "7A3C"), "GPUVoltageStart=1300\n",
+         RegulatorKind::None, "", nullptr, nullptr},
+        {"listed card in lower case, wrong identification", "gpu bus=1\ni2c addr=0x3E reg=0x20 value=0x94\n",
+         tableFor("10de", "0611", "a102", "7a3c"), "GPUVoltageStart=1300\nGPUVoltageCurrent=-25\n",
+         RegulatorKind::RegistryVoltage, lowerKey, "1300", "-25"},
+        {"no current voltage in the file", "gpu bus=1\n", tableFor("10DE", "0611", "A102", "7A3C"),
+         "GPUVoltageStart=1000\n", RegulatorKind::RegistryVoltage, listedKey, "1000", "-25"},
+        {"controller after a listed card", controller, tableFor("10DE", "0611", "A102", "7A3C"),
+         "GPUVoltageStart=1100\n", RegulatorKind::PinController, "", "1000", "-25"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        start(c.scenario, c.table);
+        readProfile(c.profile);
+        EXPECT_EQ(nvState().regulatorKind, c.kind);
+        EXPECT_EQ(nvState().cardRegistryKey, c.key);
+        std::string text;
+        if (c.start == nullptr) {
+            EXPECT_FALSE(zx::platform::native().storeKeyExists(listedKey));
+            continue;
+        }
+        ASSERT_TRUE(stored(listedKey, "GPUVoltageStart", text));
+        EXPECT_EQ(text, std::string(c.start) + '\0');
+        ASSERT_TRUE(stored(listedKey, "GPUVoltageCurrent", text));
+        EXPECT_EQ(text, std::string(c.current) + '\0');
+    }
 }
 
 TEST_F(NvRegulatorKindTest, TheProfileFillsEveryFieldAndMissingKeysGiveZero) {

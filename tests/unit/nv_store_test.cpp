@@ -1,31 +1,28 @@
-// The NVIDIA values in the per-user store, on an in-memory platform.
+// The NVIDIA values in the per-user store (the test's own store folder).
 #include "nv/nv_store.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "support/fake_platform.h"
+#include "platform/platform.h"
 
 namespace {
 
 const std::string kKey = "SOFTWARE\\ORVANTEK\\PKM\\NV\\Hardware\\10DE_0611_A102_7A3C\\";
 
-std::string sz(const std::string& text) { return text + '\0'; }
-
-TEST(NvStore, WritesSignedDecimalTextWithItsTerminator) {
-    zxtest::FakePlatform os;
-    ASSERT_TRUE(zx::nv::registryWrite(os, kKey, "GPUVoltageStart", 1300));
-    const auto& value = os.store[zxtest::FakePlatform::normaliseKey(kKey)]["gpuvoltagestart"];
-    EXPECT_EQ(value.type, zx::platform::kRegSz);
-    EXPECT_EQ(value.data, (std::vector<std::uint8_t>{'1', '3', '0', '0', 0}));
+TEST(NvStore, WritesSignedDecimalTextWithItsTerminatorAndReadsItAsAnUnsignedWord) {
+    auto& os = zx::platform::native();
+    std::uint32_t out = 0;
     ASSERT_TRUE(zx::nv::registryWrite(os, kKey, "GPUVoltageCurrent", -25));
-    EXPECT_EQ(os.storeString(kKey, "GPUVoltageCurrent"), "-25");
-
-    os.storeFails = true;
-    EXPECT_FALSE(zx::nv::registryWrite(os, kKey, "GPUVoltageStart", 1));
+    std::uint8_t bytes[8];
+    std::uint32_t type = 0, size = sizeof bytes;
+    ASSERT_EQ(os.storeQuery(kKey, "gpuvoltagecurrent", &type, bytes, &size), zx::platform::StoreResult::Ok);
+    EXPECT_EQ(type, zx::platform::kRegSz);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), size), std::string("-25", 4));
+    EXPECT_TRUE(zx::nv::registryRead(os, kKey, "GPUVoltageCurrent", &out));
+    EXPECT_EQ(out, static_cast<std::uint32_t>(-25));
 }
 
 TEST(NvStore, ReadsDecimalTextAsAnUnsignedWord) {
@@ -38,24 +35,26 @@ TEST(NvStore, ReadsDecimalTextAsAnUnsignedWord) {
     } cases[] = {
         {"no key", false, std::nullopt, false, 99},
         {"no value", true, std::nullopt, false, 99},
-        {"longer than 32 bytes", true, sz(std::string(40, '7')), false, 99},
-        {"empty", true, sz(""), false, 0},
-        {"negative", true, sz("-25"), true, static_cast<std::uint32_t>(-25)},
-        {"text after the digits", true, sz("12abc"), true, 12},
+        {"longer than 32 bytes", true, std::string(40, '7') + '\0', false, 99},
+        {"empty", true, std::string(1, '\0'), false, 0},
+        {"text after the digits", true, std::string("12abc", 6), true, 12},
         {"32 bytes without a terminator", true, std::string(32, '1'), true, 2147483647},
     };
+    auto& os = zx::platform::native();
+    int serial = 0;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        zxtest::FakePlatform os;
+        const std::string key = kKey + std::to_string(serial++);
         if (c.keyExists) {
-            os.putStoreString(kKey, "Other", "5");
+            ASSERT_TRUE(os.storeCreateKey(key));
         }
         if (c.bytes) {
-            os.store[zxtest::FakePlatform::normaliseKey(kKey)]["gpuvoltagestart"].data.assign(c.bytes->begin(),
-                                                                                                c.bytes->end());
+            ASSERT_TRUE(os.storeSet(key, "GPUVoltageStart", zx::platform::kRegSz,
+                                    reinterpret_cast<const std::uint8_t*>(c.bytes->data()),
+                                    static_cast<std::uint32_t>(c.bytes->size())));
         }
         std::uint32_t out = 99;
-        EXPECT_EQ(zx::nv::registryRead(os, kKey, "GPUVoltageStart", &out), c.read);
+        EXPECT_EQ(zx::nv::registryRead(os, key, "GPUVoltageStart", &out), c.read);
         EXPECT_EQ(out, c.out);
     }
 }

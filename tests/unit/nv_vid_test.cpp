@@ -59,26 +59,12 @@ TEST(NvVid, EveryStepHasItsPatternAndReadsBack) {
     }
 }
 
-TEST(NvVid, KindOneWriteOrders) {
-    EXPECT_EQ(text(*stepWrites(kVid5Bit, 17, true)), "22>0 11>0 21>1 10>1 12>1");
-    EXPECT_EQ(text(*stepWrites(kVid4Bit, 9, true)), "10>0 11>0 12>0 22>0");
-    EXPECT_EQ(text(*stepWrites(kVid4Bit, 2, true)), "22>0 10>1 11>1 12>1");
-    EXPECT_EQ(&kind1Table(25), &kVid5Bit);
-    EXPECT_EQ(&kind1Table(12), &kVid4Bit);
-}
-
-TEST(NvVid, CodesOutsideATableReadAsStepZero) {
-    for (unsigned code : {29u, 30u, 31u, 0u, 7u}) EXPECT_EQ(stepFromCode(kVid5Bit, code), 0u) << code;
-    for (unsigned code : {10u, 15u}) EXPECT_EQ(stepFromCode(kVid4Bit, code), 0u) << code;
-}
-
-TEST(NvVid, KindOneClampingOfRequestedVoltages) {
+TEST(NvVid, KindOneClampingEdges) {
     struct Case {
         std::uint32_t voltage, min, max, step, expected;
     };
+    // The in-range cases are shown end to end; these are the edges.
     const Case cases[] = {
-        {1300, 800, 1300, 25, 20}, {1600, 800, 1300, 25, 20}, {1299, 800, 1300, 25, 19},
-        {800, 800, 1300, 25, 0},   {799, 800, 1300, 25, 20},  {5, 800, 1300, 25, 5},
         {19, 800, 1300, 25, 19},   {20, 800, 1300, 25, 20},   {1500, 800, 1500, 25, 28},
         // max below min: the top step wraps, every voltage at or above max is that step.
         {900, 900, 800, 25, (0xFFFFFFFFu - 99) / 25},
@@ -88,18 +74,6 @@ TEST(NvVid, KindOneClampingOfRequestedVoltages) {
     }
     EXPECT_EQ(stepOf(1150, 1000, 50), 3u);
     EXPECT_EQ(stepOf(900, 1000, 50), (0xFFFFFFFFu - 99) / 50);  // wraps far past the table
-}
-
-TEST(NvVid, MemoryVoltageLevels) {
-    const char* kind1[] = {"23>0 24>0", "23>0 24>1", "24>0 23>1", "23>1 24>1"};
-    const char* kind2[] = {"16>0 17>0", "16>1 17>0", "16>0 17>1", "16>1 17>1"};
-    for (std::uint32_t level = 0; level < 4; ++level) {
-        EXPECT_EQ(text(*memoryVoltageWrites(1, level)), kind1[level]);
-        EXPECT_EQ(text(*memoryVoltageWrites(2, level)), kind2[level]);
-        EXPECT_EQ(memoryVoltageLevel(level >> 1, level & 1), level);
-    }
-    EXPECT_FALSE(memoryVoltageWrites(1, 4));
-    EXPECT_FALSE(memoryVoltageWrites(0, 1));
 }
 
 }  // namespace

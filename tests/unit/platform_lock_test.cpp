@@ -1,16 +1,13 @@
-// The machine-wide named lock across real processes and threads.
+// The machine-wide named lock within one process and across its threads
+// (other processes and fork: the lock end-to-end tests).
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
 #include <filesystem>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
@@ -26,7 +23,6 @@ namespace {
 
 using zx::platform::NamedLockResult;
 using zx::platform::NamedLockState;
-using zx::platform::NativeHandle;
 
 constexpr const char* kName = "ZXDisplayLibMutex";
 
@@ -36,30 +32,6 @@ mode_t modeOf(const std::string& path) {
     struct stat st {};
     EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
     return st.st_mode;
-}
-
-int waitForExit(pid_t pid) {
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
-        return -1;
-    }
-    return WEXITSTATUS(status);
-}
-
-// Runs check in a forked child; its result is the child's exit code.
-template <class Check>
-pid_t inChild(Check check) {
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::_exit(check());
-    }
-    return child;
-}
-
-void send(int fd, char c) { ASSERT_EQ(::write(fd, &c, 1), 1); }
-char receive(int fd) {
-    char c = 0;
-    return ::read(fd, &c, 1) == 1 ? c : '?';
 }
 
 class PlatformNamedLock : public ::testing::Test {
@@ -92,59 +64,6 @@ TEST_F(PlatformNamedLock, NamesThatAreNoPlainFileNameFail) {
         EXPECT_EQ(os().namedLockState(name), NamedLockState::Free);
         EXPECT_FALSE(os().releaseNamedLock(name));
     }
-}
-
-TEST_F(PlatformNamedLock, HeldByAnotherProcessUntilItIsKilled) {
-    int ready[2];
-    ASSERT_EQ(::pipe(ready), 0);
-    const pid_t child = inChild([&] {
-        const char state = os().takeNamedLock(kName) == NamedLockResult::Created ? 'h' : 'f';
-        if (::write(ready[1], &state, 1) != 1) {
-            return 1;
-        }
-        for (;;) {
-            ::pause();
-        }
-    });
-    ASSERT_GT(child, 0);
-    ::close(ready[1]);  // a child that fails ends the read
-    EXPECT_EQ(receive(ready[0]), 'h');
-
-    EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldElsewhere);
-    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::AlreadyExists);
-    EXPECT_FALSE(os().releaseNamedLock(kName));
-
-    ASSERT_EQ(::kill(child, SIGKILL), 0);
-    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
-    EXPECT_EQ(os().namedLockState(kName), NamedLockState::Free);
-    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::Created);
-}
-
-// A forked child shares its parent's open file descriptions; it must neither
-// report, give back nor keep alive the parent's hold.
-TEST_F(PlatformNamedLock, AForkedChildDoesNotHoldItsParentsLock) {
-    ASSERT_EQ(os().takeNamedLock(kName), NamedLockResult::Created);
-    int toParent[2];
-    int toChild[2];
-    ASSERT_EQ(::pipe(toParent), 0);
-    ASSERT_EQ(::pipe(toChild), 0);
-    const pid_t child = inChild([&] {
-        if (os().namedLockState(kName) != NamedLockState::HeldElsewhere) return 1;
-        if (os().takeNamedLock(kName) != NamedLockResult::AlreadyExists) return 2;
-        if (os().releaseNamedLock(kName)) return 3;
-        send(toParent[1], 'c');
-        if (receive(toChild[0]) != 'r') return 4;
-        // The parent gave it back: the child's own description can take it.
-        return os().takeNamedLock(kName) == NamedLockResult::Created ? 0 : 5;
-    });
-    ASSERT_GT(child, 0);
-    ::close(toParent[1]);  // a child that fails ends the read
-    EXPECT_EQ(receive(toParent[0]), 'c');
-    EXPECT_EQ(os().namedLockState(kName), NamedLockState::HeldHere);
-    EXPECT_TRUE(os().releaseNamedLock(kName));
-    send(toChild[1], 'r');
-    EXPECT_EQ(waitForExit(child), 0);
-    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::Created) << "the child's hold ended with it";
 }
 
 TEST_F(PlatformNamedLock, OfThreadsTakingAtOnceExactlyOneGetsIt) {
