@@ -149,7 +149,7 @@ function gpuSection(index) {
                   y: { beginAtZero: c.id !== 'clocks', suggestedMax: c.max, ticks: c.stepped ? { stepSize: 1 } : {} } },
         plugins: { legend: { labels: { boxWidth: 12 } } } },
     }) : null;
-    charts[c.id] = { chart, fig, spec: c };
+    charts[c.id] = { chart, fig, layout: c };
   }
   const g = { section, charts };
   gpus.set(index, g);
@@ -159,10 +159,10 @@ function gpuSection(index) {
 function addSample(s) {
   const g = gpuSection(s.gpu);
   const label = String(s.time).slice(11, 19);
-  for (const { chart, fig, spec } of Object.values(g.charts)) {
+  for (const { chart, fig, layout } of Object.values(g.charts)) {
     if (!chart) continue;
     chart.data.labels.push(label);
-    spec.series.forEach(([key, name], i) => {
+    layout.series.forEach(([key, name], i) => {
       const ds = chart.data.datasets[i];
       ds.data.push(s[key] === undefined ? null : s[key]);
       ds.label = s[key] === null ? `${name} — not available (${reason(s, key)})` : name;
