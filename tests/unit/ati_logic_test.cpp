@@ -1,5 +1,4 @@
-// The ATI backend's arithmetic: the GPU voltage scale and the pin numbering
-// of the regulator's pin controller.
+// The ATI backend's GPU voltage scale (the pins are shown end to end).
 #include <gtest/gtest.h>
 
 #include "ati/ati_logic.h"
@@ -25,27 +24,6 @@ TEST(AtiVoltageScale, RequestsMapToLevelIndices) {
     for (const Case& c : cases) {
         EXPECT_EQ(levelIndexOfRequest(c.request, c.min, c.max, c.step), c.index) << c.request << " on " << c.min;
     }
-}
-
-TEST(AtiPinNumbers, NameAPortBlockAndABit) {
-    struct Case {
-        std::uint32_t pin;
-        bool valid;
-        std::uint8_t block, mask;
-    };
-    const Case cases[] = {{10, true, 0x00, 0x01}, {17, true, 0x00, 0x80}, {20, true, 0x10, 0x01},
-                          {24, true, 0x10, 0x10}, {25, true, 0x10, 0x20}, {33, true, 0x20, 0x08},
-                          {18, false, 0, 0},      {34, false, 0, 0},      {9, false, 0, 0}};
-    for (const Case& c : cases) {
-        const auto a = pinAddress(c.pin);
-        ASSERT_EQ(a.has_value(), c.valid) << c.pin;
-        if (a) {
-            EXPECT_EQ(a->block, c.block) << c.pin;
-            EXPECT_EQ(a->mask, c.mask) << c.pin;
-        }
-    }
-    EXPECT_EQ(withPin(0x31, 0x10, false), 0x21);
-    EXPECT_EQ(withPin(0x00, 0x20, true), 0x20);
 }
 
 }  // namespace

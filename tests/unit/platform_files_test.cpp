@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -119,43 +120,35 @@ TEST(PlatformFiles, ReadFileReturnsExactBytesWithinTheLimitOfRegularFilesOnly) {
 
 // --- Private files -----------------------------------------------------------
 
-TEST(PlatformPrivateFile, IsOwnerOnlyAndReplacesAnOldFile) {
+// An old file, a planted link or a dangling one at the name is replaced by an
+// owner-only file; the link's target is never written or created.
+TEST(PlatformPrivateFile, ReplacesWhatIsThereWithAnOwnerOnlyFileAndFollowsNoLink) {
     const std::string file = zxtest::testRoot() + "/VGA.ini";
-    zxtest::writeFile(file, "old contents that are longer");
-    ::chmod(file.c_str(), 0644);
-    {
-        auto writer = os().createPrivateFile(file);
-        ASSERT_NE(writer, nullptr);
-        EXPECT_TRUE(writer->write("new", 3));
-        EXPECT_TRUE(writer->write("er", 2));
-    }
-    EXPECT_EQ(zxtest::readFile(file), "newer");
-    EXPECT_EQ(modeOf(file) & 07777, 0600u);
-}
-
-TEST(PlatformPrivateFile, PlantedLinkIsReplacedAndItsTargetUntouched) {
     const std::string target = zxtest::testRoot() + "/precious";
-    zxtest::writeFile(target, "keep me");
-    const std::string file = zxtest::testRoot() + "/VGA.ini";
-    ASSERT_EQ(::symlink(target.c_str(), file.c_str()), 0);
-    {
-        auto writer = os().createPrivateFile(file);
-        ASSERT_NE(writer, nullptr);
-        EXPECT_TRUE(writer->write("profile", 7));
-    }
-    EXPECT_TRUE(S_ISREG(modeOf(file)));
-    EXPECT_EQ(zxtest::readFile(file), "profile");
-    EXPECT_EQ(zxtest::readFile(target), "keep me");
-
-    // A dangling link must not lead to a file being created at its target.
     const std::string absent = zxtest::testRoot() + "/absent";
-    ASSERT_EQ(::unlink(file.c_str()), 0);
-    ASSERT_EQ(::symlink(absent.c_str(), file.c_str()), 0);
-    EXPECT_NE(os().createPrivateFile(file), nullptr);
+    zxtest::writeFile(target, "keep me");
+    const std::function<void()> plant[] = {
+        [&] {
+            zxtest::writeFile(file, "old contents that are longer");
+            ::chmod(file.c_str(), 0644);
+        },
+        [&] { ASSERT_EQ(::symlink(target.c_str(), file.c_str()), 0); },
+        [&] { ASSERT_EQ(::symlink(absent.c_str(), file.c_str()), 0); },
+    };
+    for (const auto& p : plant) {
+        ::unlink(file.c_str());
+        p();
+        {
+            auto writer = os().createPrivateFile(file);
+            ASSERT_NE(writer, nullptr);
+            EXPECT_TRUE(writer->write("new", 3));
+            EXPECT_TRUE(writer->write("er", 2));
+        }
+        EXPECT_EQ(modeOf(file), S_IFREG | 0600);
+        EXPECT_EQ(zxtest::readFile(file), "newer");
+    }
+    EXPECT_EQ(zxtest::readFile(target), "keep me");
     EXPECT_FALSE(zxtest::fileExists(absent));
-}
-
-TEST(PlatformPrivateFile, FailsWhereNoFileCanBe) {
     EXPECT_EQ(os().createPrivateFile(zxtest::testRoot() + "/missing/VGA.ini"), nullptr);
     EXPECT_EQ(os().createPrivateFile(zxtest::testRoot()), nullptr) << "a folder is not replaced";
 }

@@ -1,0 +1,73 @@
+// What the end-to-end tests rely on but cannot show of the simulated vendor
+// libraries: a bad scenario line is named and leaves a driver that fails
+// every start, so a mistyped scenario can never pass for a working card.
+// (Their fault injection is exercised by the end-to-end cases built on it.)
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "nv/nvapi_types.h"
+#include "support/atisim.h"
+#include "support/nvsim.h"
+
+namespace {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+
+struct BadLine {
+    const char* text;
+    int line;
+    const char* message;
+};
+
+TEST(SimulatorScenarios, ABadNvapiLineIsNamedAndBreaksTheDriverUntilAGoodOne) {
+    namespace nv = zx::nv;
+    zxtest::nvsim::Simulator sim;
+    ASSERT_TRUE(sim.loaded());
+    const auto initialize = [&] { return sim.op<nv::NvInitializeFn>(nv::NvapiId::Initialize)(); };
+    const BadLine cases[] = {
+        {"gpu bus=1\nclock sel=0 domain=0", 2, "needs freq="},
+        {"clock sel=0 domain=0 freq=1", 1, "before the first gpu"},
+        {"gpu bus=1 colour=red", 1, "unknown key 'colour'"},
+        {"gpu bus=1 bus=2", 1, "given twice"},
+        {"gpu\ni2c addr=0x100 reg=0 value=0", 2, "addr=0x100"},
+        {"gpu\ncooler min=50 max=40", 2, "min above max"},
+        {"fault op=GetTemperature status=-1", 1, "unknown op 'GetTemperature'"},
+    };
+    for (const BadLine& c : cases) {
+        SCOPED_TRACE(c.text);
+        ASSERT_EQ(sim.load("gpu bus=1\n"), 0);
+        ASSERT_EQ(initialize(), 0);
+        EXPECT_EQ(sim.load(c.text), c.line);
+        EXPECT_THAT(sim.lastError(), AllOf(HasSubstr("line " + std::to_string(c.line)), HasSubstr(c.message)));
+        EXPECT_FALSE(sim.initialised());
+        EXPECT_EQ(initialize(), ZXSIM_NVAPI_ERROR);
+    }
+    ASSERT_EQ(sim.load("gpu bus=1\n"), 0);
+    EXPECT_EQ(sim.lastError(), "");
+    EXPECT_EQ(initialize(), 0);
+}
+
+TEST(SimulatorScenarios, ABadAtiLineIsNamedAndBreaksTheLibrary) {
+    zxtest::atisim::Control sim;
+    const auto adapterId = reinterpret_cast<int (*)(int, int*)>(sim.entry("ATIDL_GetAdapterID"));
+    const BadLine cases[] = {
+        {"gpu bus=1\nlevel engine=1 memory=2\n", 2, "level needs voltage="},
+        {"level engine=1 memory=2 voltage=3\n", 1, "before the first gpu line"},
+        {"gpu bus=300\n", 1, "bus=300 is not a number from 0 to 255"},
+        {"fault op=GetODParameters status=-1 speed=75\n", 1, "only the I2C entry points have a speed"},
+        {"frobnicate\n", 1, "unknown directive 'frobnicate'"},
+    };
+    for (const BadLine& c : cases) {
+        SCOPED_TRACE(c.text);
+        EXPECT_EQ(sim.load(c.text), c.line);
+        EXPECT_THAT(sim.lastError(), HasSubstr(c.message));
+        int id = 0;
+        EXPECT_EQ(adapterId(0, &id), -1);
+    }
+    EXPECT_EQ(sim.apply("gpu bus=1\n"), 1);  // only faults and displays can be added
+}
+
+}  // namespace
