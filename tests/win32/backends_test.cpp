@@ -5,13 +5,9 @@
 // substituted (Wine has no PCI display adapters); everything else is real.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
-#include "ati/zxsim_ati.h"
 #include "carddata/carddata.h"
-#include "nvapi/zxsim_nvapi.h"
-#include "platform/win32/win32_platform.h"
 #include "support.h"
 #include "zxdisplay.h"
 
@@ -63,6 +59,7 @@ protected:
     }
 
     zxwin::DeviceListPlatform platform_;
+    std::string docs_;
 };
 
 TEST_F(Win32Backends, NvidiaCard) {
@@ -80,6 +77,9 @@ TEST_F(Win32Backends, NvidiaCard) {
                    "thermal temp=61\n"),
               0);
     writeCardData("NVVGA.DAT", "[10DE_0611_A102_7A3C]\r\nVGAInfoString0=ZX GeForce\r\n");
+    ASSERT_TRUE(zx::platform::native().documentsFolder(docs_));
+    ::CreateDirectoryA((docs_ + "\\temp").c_str(), nullptr);
+    zxwin::writeFile(docs_ + "\\temp\\VGA.ini", "someone else's file");
 
     ASSERT_EQ(ZXInitLib(), ZX_STATUS_OK);
     ZXAdapterInfoRecord info;
@@ -96,19 +96,32 @@ TEST_F(Win32Backends, NvidiaCard) {
     EXPECT_EQ(ZXSetPerformanceLevelGPUClock(0, 1, 700), ZX_STATUS_OK);
     EXPECT_EQ(clockKHz(0, 1, 0), 700000);
 
-    std::string docs;
-    ASSERT_TRUE(zx::platform::native().documentsFolder(docs));
-    EXPECT_TRUE(zxwin::exists(docs + "\\temp"));
-    EXPECT_FALSE(zxwin::exists(docs + "\\temp\\VGA.ini"));
+    EXPECT_FALSE(zxwin::exists(docs_ + "\\temp\\VGA.ini"));  // the stale one replaced, then removed
 
-    // The lock across processes, the other one on the real DLL. Its own start
+    // A holder that ends without giving the lock back leaves it free: the
+    // probe never creates the mutex.
+    uint32_t lock = 0;
+    {
+        zxwin::Child holder("zx_win32_tests.exe", "--hold-lock ZXDisplayLibMutex");
+        ASSERT_EQ(holder.readLine(), "held");
+        EXPECT_EQ(ZXGetLockLibStatus(&lock), ZX_STATUS_OK);
+        EXPECT_EQ(lock, ZX_LOCK_HELD_ELSEWHERE);
+        EXPECT_EQ(ZXSetPerformanceLevelGPUClock(0, 1, 650), ZX_STATUS_LOCKED_BY_OTHER);
+        EXPECT_EQ(ZXSetLockLibStatus(1), ZX_STATUS_FAILED);
+    }
+    EXPECT_EQ(clockKHz(0, 1, 0), 700000);
+    EXPECT_EQ(ZXGetLockLibStatus(&lock), ZX_STATUS_OK);
+    EXPECT_EQ(lock, ZX_LOCK_UNLOCKED);
+
+    // Held here, it shuts out the host on the real DLL. The host's own start
     // sees Wine's device list: no adapters.
     ASSERT_EQ(ZXSetLockLibStatus(1), ZX_STATUS_OK);
+    EXPECT_EQ(ZXSetLockLibStatus(1), ZX_STATUS_FAILED);  // held at most once
     EXPECT_EQ(host("set status init set"), "set -> 4\nstatus -> 3 lock=99\ninit -> 1\nset -> 4\n");
-    uint32_t lock = 0;
     EXPECT_EQ(ZXGetLockLibStatus(&lock), ZX_STATUS_OK);
     EXPECT_EQ(lock, ZX_LOCK_HELD_HERE);
     ASSERT_EQ(ZXSetLockLibStatus(0), ZX_STATUS_OK);
+    EXPECT_EQ(ZXSetLockLibStatus(0), ZX_STATUS_FAILED);
     EXPECT_EQ(host("set"), "set -> 3\n");
 }
 
