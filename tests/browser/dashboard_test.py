@@ -69,7 +69,7 @@ class Dashboard(unittest.TestCase):
         return self.status()["clocks"]["gpu"]["mhz"][1]
 
     def wait(self, condition, what, timeout=15):
-        WebDriverWait(self.browser, timeout).until(lambda d: condition(d), message=what)
+        WebDriverWait(self.browser, timeout).until(condition, message=what)
 
     def text(self, element_id):
         return self.browser.find_element(By.ID, element_id).text
@@ -144,6 +144,9 @@ class Dashboard(unittest.TestCase):
         finally:
             holder.send_signal(signal.SIGINT)
             holder.wait(timeout=20)
+        b.set_window_size(390, 1500)  # readable on a phone
+        self.shot("phone")
+        b.set_window_size(1280, 2600)
 
 
 if __name__ == "__main__":

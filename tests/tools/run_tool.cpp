@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include <gtest/gtest.h>
+
 #include "support/test_env.h"
 
 namespace zxtest {
@@ -72,6 +74,13 @@ ToolResult runTool(const std::vector<std::string>& args, const std::string& stdi
 ToolResult zxctl(const std::string& machine, std::vector<std::string> args) {
     args.insert(args.begin(), {ZXCTL_PROGRAM, "--simulate", machine});
     return runTool(args);
+}
+
+nlohmann::json zxctlJson(const std::string& machine, std::vector<std::string> args) {
+    args.push_back("--json");
+    const ToolResult r = zxctl(machine, args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return nlohmann::json::parse(r.out, nullptr, false);
 }
 
 pid_t holdLock(const std::string& machine) {

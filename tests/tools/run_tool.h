@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 namespace zxtest {
 
 struct ToolResult {
@@ -28,6 +30,8 @@ ToolResult runTool(const std::vector<std::string>& args, const std::string& stdi
 
 // zxctl --simulate MACHINE ARGS...
 ToolResult zxctl(const std::string& machine, std::vector<std::string> args);
+// Its answer to ARGS... --json (a discarded value if it is none).
+nlohmann::json zxctlJson(const std::string& machine, std::vector<std::string> args);
 // A `zxctl lock hold` run on the machine, once it holds the lock (-1 if it
 // never does). SIGINT ends it.
 pid_t holdLock(const std::string& machine);

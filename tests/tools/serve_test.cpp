@@ -27,12 +27,6 @@ std::size_t changesLogged() {
     return n;
 }
 
-json cliJson(const Machine& m, const char* command) {
-    const ToolResult r = zxctl(m.name, {command, "--json"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    return json::parse(r.out, nullptr, false);
-}
-
 // `zxctl serve` on the machine, on a free port; the printed URL gives the
 // port and the token.
 class Server {
@@ -94,10 +88,10 @@ TEST_P(ServeMachine, EveryReadShowsTheScenario) {
     // The same records as zxctl --json, whose values the zxctl tests check.
     const json info = s.get("/api/info");
     EXPECT_EQ(info["adapters"][0]["card_id"], m.cardId);
-    EXPECT_EQ(info, cliJson(m, "info"));
+    EXPECT_EQ(info, zxctlJson(m.name, {"info"}));
     const json status = s.get("/api/status");
     EXPECT_EQ(status["gpus"][0]["temperature_c"], m.gpus[0].temperature);
-    EXPECT_EQ(status, cliJson(m, "status"));
+    EXPECT_EQ(status, zxctlJson(m.name, {"status"}));
     EXPECT_EQ(s.get("/api/status?gpu=" + std::to_string(m.gpus.size() - 1))["gpus"].size(), 1u);
     s.get("/api/status?gpu=9", 400);
     EXPECT_EQ(s.get("/api/lock"), json({{"lock", "unlocked"}}));
@@ -138,15 +132,16 @@ TEST_P(ServeMachine, EveryReadShowsTheScenario) {
 INSTANTIATE_TEST_SUITE_P(Machines, ServeMachine, ::testing::ValuesIn(kMachines),
                          [](const auto& param) { return testName(param.param); });
 
-TEST(Serve, RefusedChangesNeverReachTheCard) {
+TEST(Serve, AChangeNeedsTheTokenTheServersOwnNamesAValidRequestAndTheLock) {
     const Machine& m = kMachines[0];
     Server s(m);
     const std::string change = R"({"what": "gpu-clock", "gpu": 0, "level": 1, "value": 420})";
+    const std::string hold = R"({"hold": true})";
     const httplib::Headers noToken = {{"X-Other", "1"}};
     const std::tuple<std::string, std::string, httplib::Headers, int, const char*> cases[] = {
         {"/api/set", change, noToken, 403, "forbidden"},
         {"/api/set", change, {{"X-ZX-Token", std::string(32, '0')}}, 403, "forbidden"},
-        {"/api/lock", R"({"hold": true})", noToken, 403, "forbidden"},
+        {"/api/lock", hold, noToken, 403, "forbidden"},
         {"/api/set", change, {{"X-ZX-Token", s.token()}, {"Origin", "http://evil.example"}}, 403, "forbidden"},
         {"/api/set", change, {{"X-ZX-Token", s.token()}, {"Host", "evil.example:" + std::to_string(s.port())}}, 403,
          "forbidden"},
@@ -161,18 +156,27 @@ TEST(Serve, RefusedChangesNeverReachTheCard) {
         {"/api/set", R"({"what": "fan", "gpu": 3, "value": 50})", {}, 400, "usage error"},
         {"/api/reset", R"({"what": "everything"})", {}, 400, "usage error"},
         {"/api/lock", R"({"hold": "yes"})", {}, 400, "usage error"},
+        {"/api/set", change, {}, 409, "locked by another process"},  // from here on another process holds the lock
+        {"/api/lock", hold, {}, 409, "locked by another process"},
     };
     const json before = s.get("/api/status");
     const std::size_t changes = changesLogged();
+    pid_t holder = -1;
     for (const auto& [path, body, headers, status, error] : cases) {
+        if (status == 409 && holder < 0) {
+            holder = holdLock(m.name);
+            ASSERT_GT(holder, 0);
+            EXPECT_EQ(s.get("/api/lock")["lock"], "held by another process");
+        }
         const auto [answered, answer] = s.post(path, body, headers);
         EXPECT_EQ(answered, status) << path << " " << body << ": " << answer;
         EXPECT_EQ(answer["error"], error) << path << " " << body << ": " << answer;
         EXPECT_FALSE(answer["what"].get<std::string>().empty()) << path << " " << body;
     }
+    ::kill(holder, SIGINT);
+    EXPECT_EQ(finishTool(holder).exitCode, 0);
     EXPECT_EQ(changesLogged(), changes);
     EXPECT_EQ(s.get("/api/status"), before);
-    EXPECT_EQ(s.get("/api/lock")["lock"], "unlocked");
     // A read from another site's page is refused as well.
     auto res = s.client().Get("/api/status", {{"Origin", "http://evil.example"}});
     EXPECT_TRUE(res && res->status == 403);
@@ -183,35 +187,14 @@ TEST(Serve, RefusedChangesNeverReachTheCard) {
     EXPECT_EQ(answer["done"], "GPU 0: GPU clock of level 1 set to 420 MHz");
     EXPECT_EQ(answer["status"]["clocks"]["gpu"]["mhz"][1], 420);
     EXPECT_GT(changesLogged(), changes);
-    EXPECT_EQ(cliJson(m, "status")["gpus"][0]["clocks"]["gpu"]["mhz"][1], 420);
+    EXPECT_EQ(zxctlJson(m.name, {"status"})["gpus"][0]["clocks"]["gpu"]["mhz"][1], 420);
 
+    // The switch: the server holds the lock and changes; another process is refused.
+    EXPECT_EQ(s.post("/api/lock", hold).second, json({{"lock", "held by this process"}}));
+    EXPECT_EQ(zxctl(m.name, {"set", "gpu-clock", "1", "430"}).exitCode, 5);
     std::tie(status, answer) = s.post("/api/reset", R"({"what": "clocks"})");
     EXPECT_EQ(status, 200) << answer;
     EXPECT_EQ(answer["status"]["clocks"]["gpu"]["mhz"], json(m.gpus[0].gpuMHz));
-}
-
-TEST(Serve, TheLockSwitchAndALockHeldElsewhere) {
-    const Machine& m = kMachines[0];
-    Server s(m);
-    const std::string change = R"({"what": "gpu-clock", "level": 1, "value": 420})";
-    const pid_t holder = holdLock(m.name);
-    ASSERT_GT(holder, 0);
-    EXPECT_EQ(s.get("/api/lock")["lock"], "held by another process");
-    const std::size_t changes = changesLogged();
-    const std::pair<std::string, std::string> refused[] = {{"/api/set", change}, {"/api/lock", R"({"hold": true})"}};
-    for (const auto& [path, body] : refused) {
-        const auto [status, answer] = s.post(path, body);
-        EXPECT_EQ(status, 409) << path << " " << answer;
-        EXPECT_EQ(answer["error"], "locked by another process") << path;
-    }
-    EXPECT_EQ(changesLogged(), changes);
-    ::kill(holder, SIGINT);
-    EXPECT_EQ(finishTool(holder).exitCode, 0);
-
-    // The switch: the server holds the lock, another process is refused.
-    EXPECT_EQ(s.post("/api/lock", R"({"hold": true})").second, json({{"lock", "held by this process"}}));
-    EXPECT_EQ(zxctl(m.name, {"set", "gpu-clock", "1", "420"}).exitCode, 5);
-    EXPECT_EQ(s.post("/api/set", change).first, 200);
     EXPECT_EQ(s.post("/api/lock", R"({"hold": false})").second, json({{"lock", "unlocked"}}));
     EXPECT_EQ(zxctl(m.name, {"set", "gpu-clock", "1", "440"}).exitCode, 0);
 }

@@ -13,13 +13,6 @@ namespace {
 
 using json = nlohmann::json;
 
-json statusJson(const Machine& m, std::vector<std::string> args = {}) {
-    args.insert(args.end(), {"status", "--json"});
-    const ToolResult r = zxctl(m.name, args);
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    return json::parse(r.out, nullptr, false);
-}
-
 // The values of one GPU's status record that the scenario fixes, by JSON
 // pointer. A reading the card does not offer is null with the reason.
 json expected(const GpuExpect& e, Level memoryVoltage, Level pwm) {
@@ -51,20 +44,15 @@ class ZxctlMachine : public ::testing::TestWithParam<Machine> {};
 
 TEST_P(ZxctlMachine, ShowsTheScenarioKeepsChangesBetweenRunsAndResets) {
     const Machine& m = GetParam();
-    ToolResult r = zxctl(m.name, {"info", "--json"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    const json info = json::parse(r.out);
-    EXPECT_EQ(info["simulated"], m.name);
-    EXPECT_EQ(info["backend"], m.backend);
-    EXPECT_EQ(info["gpu_count"], m.gpus.size());
-    EXPECT_EQ(info["adapters"].size(), m.gpus.size());
-    EXPECT_EQ(info["adapters"][0]["card_id"], m.cardId);
-    EXPECT_EQ(info["descriptions"][0], m.description0);
-    r = zxctl(m.name, {"info"});
+    expectFields(zxctlJson(m.name, {"info"}),
+                 {{"/simulated", m.name}, {"/backend", m.backend}, {"/gpu_count", m.gpus.size()},
+                  {"/adapters/0/card_id", m.cardId}, {"/descriptions/0", m.description0}},
+                 "info");
+    ToolResult r = zxctl(m.name, {"info"});
     EXPECT_NE(r.out.find(m.cardId), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(m.description0), std::string::npos) << r.out;
 
-    json status = statusJson(m);
+    json status = zxctlJson(m.name, {"status"});
     ASSERT_EQ(status["gpus"].size(), m.gpus.size());
     for (std::size_t i = 0; i < m.gpus.size(); ++i) {
         const GpuExpect& e = m.gpus[i];
@@ -104,7 +92,7 @@ TEST_P(ZxctlMachine, ShowsTheScenarioKeepsChangesBetweenRunsAndResets) {
     changed.voltage = m.shownVoltage;
     json fields = expected(changed, memoryVoltage, pwm);
     fields["/clocks/gpu/default_mhz"] = e.gpuMHz;
-    status = statusJson(m);
+    status = zxctlJson(m.name, {"status"});
     expectFields(status["gpus"].back(), fields, "after set");
     if (m.gpus.size() > 1) {
         EXPECT_EQ(status["gpus"][0]["clocks"]["gpu"]["mhz"], json(m.gpus[0].gpuMHz));
@@ -113,11 +101,13 @@ TEST_P(ZxctlMachine, ShowsTheScenarioKeepsChangesBetweenRunsAndResets) {
     ASSERT_EQ(zxctl(m.name, {"reset", "all", "--gpu", last}).exitCode, 0);
     GpuExpect reset = e;
     reset.voltage = m.defaultVoltage;
-    expectFields(statusJson(m)["gpus"].back(), expected(reset, e.memoryVoltage, e.pwm), "after reset all");
+    status = zxctlJson(m.name, {"status"});
+    expectFields(status["gpus"].back(), expected(reset, e.memoryVoltage, e.pwm), "after reset all");
 
     // --reset-simulation starts the machine afresh.
     ASSERT_EQ(zxctl(m.name, {"set", "gpu-clock", "0", "200", "--gpu", last}).exitCode, 0);
-    EXPECT_EQ(statusJson(m, {"--reset-simulation"})["gpus"].back()["clocks"]["gpu"]["mhz"], json(e.gpuMHz));
+    status = zxctlJson(m.name, {"--reset-simulation", "status"});
+    EXPECT_EQ(status["gpus"].back()["clocks"]["gpu"]["mhz"], json(e.gpuMHz));
 }
 
 INSTANTIATE_TEST_SUITE_P(Machines, ZxctlMachine, ::testing::ValuesIn(kMachines),
@@ -136,7 +126,7 @@ TEST(Zxctl, LockHeldByOneRunRefusesSetInAnother) {
     EXPECT_EQ(r.exitCode, 5);
     EXPECT_NE(r.err.find("locked by another process"), std::string::npos) << r.err;
     EXPECT_NE(zxctl(m.name, {"lock", "status"}).out.find("held by another process"), std::string::npos);
-    EXPECT_EQ(statusJson(m)["gpus"][0]["clocks"]["gpu"]["mhz"][1], m.gpus[0].gpuMHz[1]);
+    EXPECT_EQ(zxctlJson(m.name, {"status"})["gpus"][0]["clocks"]["gpu"]["mhz"][1], m.gpus[0].gpuMHz[1]);
 
     ::kill(holder, SIGINT);
     EXPECT_EQ(finishTool(holder).exitCode, 0);
