@@ -11,12 +11,9 @@
 namespace zxtest {
 namespace {
 
-ToolResult zxcarddata(const std::vector<std::string>& args, const std::string& stdinFile = "") {
-    ToolRun run;
-    run.args = {ZXCARDDATA_PROGRAM};
-    run.args.insert(run.args.end(), args.begin(), args.end());
-    run.stdinFile = stdinFile;
-    return runTool(run);
+ToolResult zxcarddata(std::vector<std::string> args, const std::string& stdinFile = "") {
+    args.insert(args.begin(), ZXCARDDATA_PROGRAM);
+    return runTool(args, stdinFile);
 }
 
 std::vector<std::string> bundledProfiles() {
@@ -36,7 +33,7 @@ TEST(Zxcarddata, RoundTripsAreByteExactAndMatchAnIndependentCipher) {
     for (int i = 0; i < 120; ++i) {
         longProfile += "GPUVoltageMax=" + std::to_string(1000 + i) + "\r\n";  // several 1000-byte blocks
     }
-    const std::vector<std::string> plains = {
+    const std::string plains[] = {
         readFile(bundledProfiles().at(0)),
         longProfile,
         std::string("\xFF\xFE[\0x\0]\0\r\0\n\0", 12),  // UTF-16LE with its mark
@@ -44,19 +41,16 @@ TEST(Zxcarddata, RoundTripsAreByteExactAndMatchAnIndependentCipher) {
     };
     const std::string dat = testRoot() + "/NVVGA.DAT";
     const std::string ini = testRoot() + "/profile.ini";
-    const std::string back = testRoot() + "/back.ini";
     for (const std::string& plain : plains) {
         writeFile(ini, plain);
         ASSERT_EQ(zxcarddata({"encode", ini, "-o", dat}).exitCode, 0);
         EXPECT_EQ(readFile(dat), encodeCardData(plain));
-        ASSERT_EQ(zxcarddata({"decode", dat, "-o", back}).exitCode, 0);
-        EXPECT_EQ(readFile(back), plain);
+        ASSERT_EQ(zxcarddata({"decode", dat, "-o", testRoot() + "/back.ini"}).exitCode, 0);
+        EXPECT_EQ(readFile(testRoot() + "/back.ini"), plain);
 
-        // A file from the tests' own cipher decodes; the older forms work.
+        // A file from the tests' own cipher decodes; standard input and output work too.
         writeFile(dat, encodeCardData(plain));
-        ToolResult r = zxcarddata({"decode", dat});
-        ASSERT_EQ(r.exitCode, 0);
-        EXPECT_EQ(r.out, plain);
+        EXPECT_EQ(zxcarddata({"decode", dat}).out, plain);
         ASSERT_EQ(zxcarddata({"encode", dat}, ini).exitCode, 0);
         EXPECT_EQ(readFile(dat), encodeCardData(plain));
     }
@@ -64,11 +58,7 @@ TEST(Zxcarddata, RoundTripsAreByteExactAndMatchAnIndependentCipher) {
 
 TEST(Zxcarddata, CheckFlagsEachProblemOnce) {
     const std::string head = "[10DE_0611_A102_7A3C]\n";
-    struct Case {
-        std::string profile;
-        std::string expect;
-    };
-    const std::vector<Case> cases = {
+    const std::pair<std::string, const char*> cases[] = {
         {head + "GPUVoltageMaxx=1\n", "unknown key 'GPUVoltageMaxx'"},
         {head + "VGAInfoString10=ten\n", "unknown key 'VGAInfoString10'"},
         {head + "GPUVoltageStep=25mV\n", "is not a decimal number"},
@@ -83,12 +73,12 @@ TEST(Zxcarddata, CheckFlagsEachProblemOnce) {
         {"[GeForce]\n", "is not a CardId"},
     };
     const std::string ini = testRoot() + "/profile.ini";
-    for (const Case& c : cases) {
-        writeFile(ini, c.profile);
+    for (const auto& [profile, problem] : cases) {
+        writeFile(ini, profile);
         const ToolResult r = zxcarddata({"check", ini});
-        EXPECT_EQ(r.exitCode, 1) << c.profile;
-        EXPECT_NE(r.out.find(c.expect), std::string::npos) << c.profile << r.out;
-        EXPECT_NE(r.out.find(": 1 problem\n"), std::string::npos) << c.profile << r.out;
+        EXPECT_EQ(r.exitCode, 1) << profile;
+        EXPECT_NE(r.out.find(problem), std::string::npos) << profile << r.out;
+        EXPECT_NE(r.out.find(": 1 problem\n"), std::string::npos) << profile << r.out;
     }
 }
 
@@ -101,14 +91,12 @@ TEST(Zxcarddata, CheckPassesTheBundledProfilesAndNamesTheEncoding) {
         EXPECT_NE(r.out.find("no problems"), std::string::npos) << r.out;
     }
     // A UTF-16LE profile is checked as its text: the bad key is found.
-    const std::string ini = testRoot() + "/utf16.ini";
     std::string utf16 = "\xFF\xFE";
     for (char c : std::string("[10DE_0611_A102_7A3C]\r\nFoo=1\r\nVGAInfoString0=Caf\xE9\r\n")) {
-        utf16 += c;
-        utf16 += '\0';
+        utf16 += std::string{c, '\0'};
     }
-    writeFile(ini, utf16);
-    const ToolResult r = zxcarddata({"check", ini});
+    writeFile(testRoot() + "/utf16.ini", utf16);
+    const ToolResult r = zxcarddata({"check", testRoot() + "/utf16.ini"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find("UTF-16LE with byte-order mark"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(":2: [10DE_0611_A102_7A3C] unknown key 'Foo'"), std::string::npos) << r.out;

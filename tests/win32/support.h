@@ -2,56 +2,125 @@
 // processes and a platform that replaces the device list only.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/win32/win32_platform.h"
 
 namespace zxwin {
 
-// The folder of the test program, ending in '\': the test run's own copy,
-// holding the simulator DLLs and the host, and where card data files go.
-std::string programFolder();
+// The test program's folder, ending in '\': the simulator DLLs, the host and
+// the card data files lie there.
+inline std::string programFolder() {
+    std::string folder;
+    zx::platform::win32::executableFolder(folder);
+    return folder;
+}
 
 // A new empty folder below the system's temporary folder, removed with all
 // it holds when the object goes.
 class ScratchFolder {
 public:
-    ScratchFolder();
-    ~ScratchFolder();
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    ScratchFolder() {
+        static int counter = 0;
+        char temp[MAX_PATH] = {};
+        ::GetTempPathA(MAX_PATH, temp);
+        path_ = std::string(temp) + "zxwin-" + std::to_string(::GetCurrentProcessId()) + "-" +
+                std::to_string(++counter);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     const std::string& path() const { return path_; }  // no trailing '\'
 
 private:
     std::string path_;
 };
 
-void writeFile(const std::string& path, const std::string& bytes);
-std::string readFile(const std::string& path);
-bool exists(const std::string& path);
+inline void writeFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    ASSERT_TRUE(out.flush()) << path;
+}
 
-// A program of the test folder run with arguments, its standard input and
-// output connected to this process.
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+inline bool exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// A program of the test folder run with arguments, its standard output read
+// here; ended when the object goes.
 class Child {
 public:
-    Child(const std::string& program, const std::string& arguments);
-    ~Child();
+    Child(const std::string& program, const std::string& arguments) {
+        SECURITY_ATTRIBUTES inherit {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE childOut = nullptr;
+        if (!::CreatePipe(&fromChild_, &childOut, &inherit, 0)) {
+            ADD_FAILURE() << "CreatePipe failed";
+            return;
+        }
+        ::SetHandleInformation(fromChild_, HANDLE_FLAG_INHERIT, 0);
+        STARTUPINFOA startup {};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdOutput = childOut;
+        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+        const std::string path = programFolder() + program;
+        std::string commandLine = "\"" + path + "\" " + arguments;
+        if (!::CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                              &startup, &process_)) {
+            ADD_FAILURE() << "cannot start " << path << ": error " << ::GetLastError();
+        }
+        ::CloseHandle(childOut);
+    }
+    ~Child() {
+        if (process_.hProcess != nullptr) {
+            if (::WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
+                ::TerminateProcess(process_.hProcess, 9);  // ends without giving anything back
+                ::WaitForSingleObject(process_.hProcess, 60000);
+            }
+            ::CloseHandle(process_.hProcess);
+            ::CloseHandle(process_.hThread);
+        }
+        ::CloseHandle(fromChild_);
+    }
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
     // The next line of its output without the line end; "" at its end.
-    std::string readLine();
-    void writeLine(const std::string& line);
+    std::string readLine() {
+        std::string line;
+        char c = 0;
+        DWORD got = 0;
+        while (::ReadFile(fromChild_, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
+            if (c != '\r') {
+                line += c;
+            }
+        }
+        return line;
+    }
     // Waits for its end; its exit code.
-    DWORD wait();
-    void kill();
+    DWORD wait() {
+        DWORD code = 0xFFFFFFFF;
+        EXPECT_TRUE(process_.hProcess != nullptr && ::WaitForSingleObject(process_.hProcess, 60000) == WAIT_OBJECT_0 &&
+                    ::GetExitCodeProcess(process_.hProcess, &code))
+            << "child did not end";
+        return code;
+    }
 
 private:
     PROCESS_INFORMATION process_ {};
-    HANDLE toChild_ = nullptr;
     HANDLE fromChild_ = nullptr;
 };
 
