@@ -9,7 +9,7 @@ lines() { git ls-files -z -- "$@" | xargs -0 -r cat | wc -l; }
 tests=$(lines tests)
 code=$(lines src include sim tools)
 echo "tests: $tests lines"
-for part in unit e2e support host header; do
+for part in unit e2e support host tools win32 browser header install; do
   printf '  %-8s %6d\n' "$part" "$(lines "tests/$part")"
 done
 echo "code:  $code lines (src, include, sim, tools)"
