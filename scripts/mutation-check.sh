@@ -88,7 +88,8 @@ build() { cmake --build "$BUILD_DIR" -j "$JOBS" --target $BUILD_TARGETS >"$saved
 # Runs ctest; prints the names of the failing tests, one per line.
 failing_tests() {
   (cd "$BUILD_DIR" && ctest -j "$JOBS" --timeout "$TEST_TIMEOUT" -E "$EXCLUDE" ${TESTS:+-R "$TESTS"} >"$saved_dir/ctest.log" 2>&1) || true
-  sed -n 's/^[[:space:]]*[0-9]\+ - \([^ ]*\) (.*$/\1/p' "$saved_dir/ctest.log"
+  # "  12 - Name (Failed)"; a parameterized test's name is followed by "  # GetParam() = ...".
+  sed -n 's/^[[:space:]]*[0-9]\+ - \([^ ]*\) .*(.*)$/\1/p' "$saved_dir/ctest.log"
 }
 
 # Tab is white space to read, which would merge an empty replacement with
