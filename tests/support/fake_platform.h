@@ -1,11 +1,8 @@
-// An in-memory Platform for white-box tests: devices, files, the per-user
-// store, named locks, cipher, display devices and vendor libraries are plain
-// data that a test sets up before the call and inspects after it. Nothing
-// touches the machine. Install it with zx::platform::setPlatform(&fake).
-//
-// Without a cipher factory rc4FromPassword returns nullptr, so card data
-// decodes to the hexadecimal text's own bytes: a test can author a plain
-// card data file with hexOf(profileText).
+// An in-memory Platform for white-box tests (install it with
+// zx::platform::setPlatform): what a test sets up before the call and
+// inspects after it, touching nothing on the machine. Without a cipher
+// factory card data decodes to the hexadecimal text's own bytes, so
+// hexOf(profileText) is a plain card data file.
 #pragma once
 
 #include <cstdint>
