@@ -8,9 +8,12 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <tuple>
+#include <type_traits>
 #include <vector>
 
 #include "api/state.h"
@@ -24,80 +27,61 @@ namespace zxtest::inproc {
 
 enum class Vendor { Nvidia, Ati };
 
-// One export: how to call it for GPU 0 with its outputs in out, and how many
-// bytes of out it writes. Setters carry values the card accepts.
+// One export: how to call it with its outputs in out, and how many bytes of
+// out it writes.
 struct Export {
     const char* name;
     std::size_t outSize;
     std::function<ZXStatus(std::uint8_t* out)> call;
 };
 
-template <typename T>
-T* as(std::uint8_t* out) {
-    return reinterpret_cast<T*>(out);
+// An export whose integer parameters take the given values in order (0 past
+// them: GPU 0, fan 0) and whose pointer parameters point one after another
+// into out.
+template <typename... P>
+Export exportOf(const char* name, ZXStatus (*fn)(P...), std::vector<std::uint32_t> values) {
+    const std::size_t size = (std::size_t{0} + ... + (std::is_pointer_v<P> ? sizeof(std::remove_pointer_t<P>) : 0));
+    return {name, size, [fn, values](std::uint8_t* out) {
+                std::size_t next = 0;
+                auto arg = [&](auto type) {
+                    using T = typename decltype(type)::type;
+                    if constexpr (std::is_pointer_v<T>) {
+                        const auto p = reinterpret_cast<T>(out);
+                        out += sizeof(*p);
+                        return p;
+                    } else {
+                        return T{next < values.size() ? values[next++] : 0};
+                    }
+                };
+                // Braces: arguments are made left to right.
+                return std::apply(fn, std::tuple<P...>{arg(std::type_identity<P>{})...});
+            }};
 }
-inline std::uint32_t* u32(std::uint8_t* out, int i = 0) { return reinterpret_cast<std::uint32_t*>(out) + i; }
+#define ZX_EXPORT(fn, ...) exportOf(#fn, fn, {__VA_ARGS__})
 
-// Every export that reaches a vendor backend.
+// Every export that reaches a vendor backend; setters carry values the card
+// accepts.
 inline const std::vector<Export>& exports() {
     static const std::vector<Export> table = {
-        {"ZXGetControlMode", 4, [](auto o) { return ZXGetControlMode(u32(o)); }},
-        {"ZXGetGpuCount", 4, [](auto o) { return ZXGetGpuCount(u32(o)); }},
-        {"ZXGetCurrentPerformanceLevel", 4, [](auto o) { return ZXGetCurrentPerformanceLevel(0, u32(o)); }},
-        {"ZXGetVGAInfoDescription", sizeof(ZXVgaInfoDescription),
-         [](auto o) { return ZXGetVGAInfoDescription(0, as<ZXVgaInfoDescription>(o)); }},
-        {"ZXGetCurrentVoltage", 8, [](auto o) { return ZXGetCurrentVoltage(0, u32(o), u32(o, 1)); }},
-        {"ZXGetPerformanceLevelVoltages", 20,
-         [](auto o) { return ZXGetPerformanceLevelVoltages(0, as<ZXLevelValues>(o)); }},
-        {"ZXGetPerformanceDefaultVoltages", 20,
-         [](auto o) { return ZXGetPerformanceDefaultVoltages(0, as<ZXLevelValues>(o)); }},
-        {"ZXGetVoltageInfo", 12, [](auto o) { return ZXGetVoltageInfo(0, as<ZXRangeInfo>(o)); }},
-        {"ZXGet2DDefaultVoltage", 4, [](auto o) { return ZXGet2DDefaultVoltage(0, u32(o)); }},
-        {"ZXSetCurrentVoltageLevel", 0, [](auto) { return ZXSetCurrentVoltageLevel(0, 1000); }},
-        {"ZXSetPerformanceVoltageLevel", 0, [](auto) { return ZXSetPerformanceVoltageLevel(0, 0, 1000); }},
-        {"ZXSetVoltageDefault", 0, [](auto) { return ZXSetVoltageDefault(0); }},
-        {"ZXGetCurrentMemoryVoltageLevel", 4, [](auto o) { return ZXGetCurrentMemoryVoltageLevel(0, u32(o)); }},
-        {"ZXGetMemoryVoltageInfo", 12, [](auto o) { return ZXGetMemoryVoltageInfo(0, as<ZXRangeInfo>(o)); }},
-        {"ZXGetMemoryVoltageDefault", 4, [](auto o) { return ZXGetMemoryVoltageDefault(0, u32(o)); }},
-        {"ZXSetCurrentMemoryVoltageLevel", 0, [](auto) { return ZXSetCurrentMemoryVoltageLevel(0, 1); }},
-        {"ZXSetMemoryVoltageDefault", 0, [](auto) { return ZXSetMemoryVoltageDefault(0); }},
-        {"ZXGetPerformanceLevelGPUClocks", 20,
-         [](auto o) { return ZXGetPerformanceLevelGPUClocks(0, as<ZXLevelValues>(o)); }},
-        {"ZXGetGPUClockInfo", 12, [](auto o) { return ZXGetGPUClockInfo(0, as<ZXRangeInfo>(o)); }},
-        {"ZXGetGPUClockInfoEx", 12, [](auto o) { return ZXGetGPUClockInfoEx(0, 1, as<ZXRangeInfo>(o)); }},
-        {"ZXGetPerformanceDefaultGPUClocks", 20,
-         [](auto o) { return ZXGetPerformanceDefaultGPUClocks(0, as<ZXLevelValues>(o)); }},
-        {"ZXSetPerformanceLevelGPUClock", 0, [](auto) { return ZXSetPerformanceLevelGPUClock(0, 1, 400); }},
-        {"ZXSetGPUClockDefault", 0, [](auto) { return ZXSetGPUClockDefault(0); }},
-        {"ZXGetPerformanceLevelMemoryClocks", 20,
-         [](auto o) { return ZXGetPerformanceLevelMemoryClocks(0, as<ZXLevelValues>(o)); }},
-        {"ZXGetMemoryClockInfo", 12, [](auto o) { return ZXGetMemoryClockInfo(0, as<ZXRangeInfo>(o)); }},
-        {"ZXGetMemoryClockInfoEx", 12, [](auto o) { return ZXGetMemoryClockInfoEx(0, 1, as<ZXRangeInfo>(o)); }},
-        {"ZXGetPerformanceDefaultMemoryClocks", 20,
-         [](auto o) { return ZXGetPerformanceDefaultMemoryClocks(0, as<ZXLevelValues>(o)); }},
-        {"ZXSetPerformanceLevelMemoryClock", 0, [](auto) { return ZXSetPerformanceLevelMemoryClock(0, 1, 600); }},
-        {"ZXSetMemoryClockDefault", 0, [](auto) { return ZXSetMemoryClockDefault(0); }},
-        {"ZXGetPerformanceLevelShaderClocks", 20,
-         [](auto o) { return ZXGetPerformanceLevelShaderClocks(0, as<ZXLevelValues>(o)); }},
-        {"ZXGetShaderClockInfo", 12, [](auto o) { return ZXGetShaderClockInfo(0, as<ZXRangeInfo>(o)); }},
-        {"ZXGetShaderClockInfoEx", 12, [](auto o) { return ZXGetShaderClockInfoEx(0, 1, as<ZXRangeInfo>(o)); }},
-        {"ZXGetPerformanceDefaultShaderClocks", 20,
-         [](auto o) { return ZXGetPerformanceDefaultShaderClocks(0, as<ZXLevelValues>(o)); }},
-        {"ZXSetPerformanceLevelShaderClock", 0, [](auto) { return ZXSetPerformanceLevelShaderClock(0, 1, 900); }},
-        {"ZXSetShaderClockDefault", 0, [](auto) { return ZXSetShaderClockDefault(0); }},
-        {"ZXGetCurrentPWMClockLevel", 4, [](auto o) { return ZXGetCurrentPWMClockLevel(0, u32(o)); }},
-        {"ZXGetPWMClockInfo", 12, [](auto o) { return ZXGetPWMClockInfo(0, as<ZXRangeInfo>(o)); }},
-        {"ZXGetPWMClockDefault", 4, [](auto o) { return ZXGetPWMClockDefault(0, u32(o)); }},
-        {"ZXSetCurrentPWMClockLevel", 0, [](auto) { return ZXSetCurrentPWMClockLevel(0, 1); }},
-        {"ZXSetPWMClockDefault", 0, [](auto) { return ZXSetPWMClockDefault(0); }},
-        {"ZXGetTemperature", 4, [](auto o) { return ZXGetTemperature(0, u32(o)); }},
-        {"ZXGetUsage", 4, [](auto o) { return ZXGetUsage(0, u32(o)); }},
-        {"ZXGetDACLevel", 4, [](auto o) { return ZXGetDACLevel(0, u32(o)); }},
-        {"ZXSetDACLevel", 0, [](auto) { return ZXSetDACLevel(0, 1); }},
-        {"ZXGetFanSpeedInfo", 12, [](auto o) { return ZXGetFanSpeedInfo(0, 0, as<ZXRangeInfo>(o), 0); }},
-        {"ZXGetFanSpeed", 4, [](auto o) { return ZXGetFanSpeed(0, 0, u32(o), 0); }},
-        {"ZXSetFanSpeed", 0, [](auto) { return ZXSetFanSpeed(0, 0, 60, 0); }},
-        {"ZXSetFanSpeedDefault", 0, [](auto) { return ZXSetFanSpeedDefault(0, 0, 0); }},
+        ZX_EXPORT(ZXGetControlMode), ZX_EXPORT(ZXGetGpuCount), ZX_EXPORT(ZXGetCurrentPerformanceLevel),
+        ZX_EXPORT(ZXGetVGAInfoDescription), ZX_EXPORT(ZXGetCurrentVoltage), ZX_EXPORT(ZXGetPerformanceLevelVoltages),
+        ZX_EXPORT(ZXGetPerformanceDefaultVoltages), ZX_EXPORT(ZXGetVoltageInfo), ZX_EXPORT(ZXGet2DDefaultVoltage),
+        ZX_EXPORT(ZXSetCurrentVoltageLevel, 0, 1000), ZX_EXPORT(ZXSetPerformanceVoltageLevel, 0, 0, 1000),
+        ZX_EXPORT(ZXSetVoltageDefault), ZX_EXPORT(ZXGetCurrentMemoryVoltageLevel), ZX_EXPORT(ZXGetMemoryVoltageInfo),
+        ZX_EXPORT(ZXGetMemoryVoltageDefault), ZX_EXPORT(ZXSetCurrentMemoryVoltageLevel, 0, 1),
+        ZX_EXPORT(ZXSetMemoryVoltageDefault), ZX_EXPORT(ZXGetPerformanceLevelGPUClocks), ZX_EXPORT(ZXGetGPUClockInfo),
+        ZX_EXPORT(ZXGetGPUClockInfoEx, 0, 1), ZX_EXPORT(ZXGetPerformanceDefaultGPUClocks),
+        ZX_EXPORT(ZXSetPerformanceLevelGPUClock, 0, 1, 400), ZX_EXPORT(ZXSetGPUClockDefault),
+        ZX_EXPORT(ZXGetPerformanceLevelMemoryClocks), ZX_EXPORT(ZXGetMemoryClockInfo),
+        ZX_EXPORT(ZXGetMemoryClockInfoEx, 0, 1), ZX_EXPORT(ZXGetPerformanceDefaultMemoryClocks),
+        ZX_EXPORT(ZXSetPerformanceLevelMemoryClock, 0, 1, 600), ZX_EXPORT(ZXSetMemoryClockDefault),
+        ZX_EXPORT(ZXGetPerformanceLevelShaderClocks), ZX_EXPORT(ZXGetShaderClockInfo),
+        ZX_EXPORT(ZXGetShaderClockInfoEx, 0, 1), ZX_EXPORT(ZXGetPerformanceDefaultShaderClocks),
+        ZX_EXPORT(ZXSetPerformanceLevelShaderClock, 0, 1, 900), ZX_EXPORT(ZXSetShaderClockDefault),
+        ZX_EXPORT(ZXGetCurrentPWMClockLevel), ZX_EXPORT(ZXGetPWMClockInfo), ZX_EXPORT(ZXGetPWMClockDefault),
+        ZX_EXPORT(ZXSetCurrentPWMClockLevel, 0, 1), ZX_EXPORT(ZXSetPWMClockDefault), ZX_EXPORT(ZXGetTemperature),
+        ZX_EXPORT(ZXGetUsage), ZX_EXPORT(ZXGetDACLevel), ZX_EXPORT(ZXSetDACLevel, 0, 1), ZX_EXPORT(ZXGetFanSpeedInfo),
+        ZX_EXPORT(ZXGetFanSpeed), ZX_EXPORT(ZXSetFanSpeed, 0, 0, 60), ZX_EXPORT(ZXSetFanSpeedDefault),
     };
     return table;
 }
@@ -153,12 +137,6 @@ inline constexpr const char* kAtiEntryPoints[] = {
     "ATIDL_GetAdapterID", "ATIDL_GetFanSpeedInfo", "ATIDL_GetFanSpeed", "ATIDL_SetFanSpeed",
     "ATIDL_SetFanSpeedToDefault"};
 
-// NVAPI entry points by the names of the simulator's log and scenario.
-inline constexpr const char* kNvOperations[] = {"Initialize",         "EnumPhysicalGPUs",  "GetBusId",
-                                     "GetPerfClocks",      "SetPerfClocks",     "GetThermalSettings",
-                                     "GetCoolerSettings",  "SetCoolerLevels",   "RestoreCoolerSettings",
-                                     "I2CRead",            "I2CWrite"};
-
 // A log line's operation: its first word; the two ATI I2C entry points are
 // one operation, failed together, as every path to the bus.
 inline std::string operationOf(const std::string& line) {
@@ -166,23 +144,42 @@ inline std::string operationOf(const std::string& line) {
     return op.rfind("WriteAndReadI2C", 0) == 0 ? "I2C" : op;
 }
 
+// Scenario lines that make every call of an operation fail.
+inline std::string faultLine(Vendor vendor, const std::string& op) {
+    return vendor == Vendor::Ati && op == "I2C"
+               ? "fault op=WriteAndReadI2C status=-1\nfault op=WriteAndReadI2CEx status=-1\n"
+               : "fault op=" + op + " status=-1\n";
+}
+
 // A log line that changes the card.
 inline bool writesToCard(const std::string& line) {
     const std::string call = line.substr(0, line.find(" -> "));
-    if (call.rfind("Set", 0) == 0 || call.rfind("Restore", 0) == 0 || call.rfind("I2CWrite", 0) == 0) {
-        return true;
+    for (const char* prefix : {"Set", "Restore", "I2CWrite"}) {
+        if (call.rfind(prefix, 0) == 0) {
+            return true;
+        }
     }
     return call.rfind("WriteAndReadI2C", 0) == 0 && call.find(" data=") != std::string::npos;
 }
+
+// What one call of an export did: its answer, whether its outputs are zero
+// (for ZXGetVGAInfoDescription the count and each string's first byte), and
+// the vendor calls it made.
+struct Outcome {
+    ZXStatus status = 0;
+    bool outputsZero = true;
+    std::vector<std::string> log;
+};
 
 // One simulated machine in this process, started through ZXInitLib.
 class Machine {
 public:
     explicit Machine(Vendor vendor) : vendor_(vendor) {
-        os_.addDevice(vendor == Vendor::Nvidia ? kNvInstance : kAtiInstance, std::string("Display"),
+        const bool nv = vendor == Vendor::Nvidia;
+        os_.addDevice(nv ? kNvInstance : kAtiInstance, std::string("Display"),
                       std::string("PCI bus 1, device 0, function 0;(1,0,0)"));
-        os_.putFile(std::string("/opt/host/") + (vendor == Vendor::Nvidia ? "NVVGA.DAT" : "ATIVGA.DAT"),
-                    zxtest::hexOf(vendor == Vendor::Nvidia ? kNvProfile : kAtiProfile));
+        os_.putFile(std::string("/opt/host/") + (nv ? "NVVGA.DAT" : "ATIVGA.DAT"),
+                    zxtest::hexOf(nv ? kNvProfile : kAtiProfile));
         os_.displays = {{"card0", true}};
         offerAllBut("");
         zx::platform::setPlatform(&os_);
@@ -193,33 +190,11 @@ public:
         zx::state() = zx::LibraryState{};
     }
 
-    // The vendor library with every entry point but one ("": all).
-    void offerAllBut(const std::string& absent) {
-        os_.libraries.clear();
-        zxtest::FakeLibrary lib;
-        if (vendor_ == Vendor::Ati) {
-            for (const char* name : kAtiEntryPoints) {
-                const bool gone = absent == "I2C" ? std::strstr(name, "WriteAndReadI2C") != nullptr
-                                                  : absent == std::string(name).substr(6);
-                if (!gone) {
-                    lib.symbols[name] = ati_.entry(name);
-                }
-            }
-            os_.libraries["libatipdlxx.so"] = lib;
-        } else {
-            lib.symbols["nvapi_QueryInterface"] = nvQueryInterface();
-            os_.libraries["libnvidia-api.so.1"] = lib;
-        }
-    }
-    void removeLibrary() { os_.libraries.clear(); }
-
-    // Loads the machine's scenario afresh with extra lines and starts the
-    // library.
+    // Loads the machine's scenario afresh with extra lines ("=..." replaces
+    // it) and starts the library.
     ZXStatus start(const std::string& extra = "") {
-        return startWith(std::string(vendor_ == Vendor::Nvidia ? kNvScenario : kAtiScenario) + extra);
-    }
-    // The same with a scenario of its own.
-    ZXStatus startWith(const std::string& scenario) {
+        const std::string base = vendor_ == Vendor::Nvidia ? kNvScenario : kAtiScenario;
+        const std::string scenario = extra.rfind('=', 0) == 0 ? extra.substr(1) : base + extra;
         ZXDeInitLib();
         if (vendor_ == Vendor::Nvidia) {
             // NVAPI is bound once per process; each start here binds anew,
@@ -233,41 +208,81 @@ public:
         clearLog();
         return s;
     }
-
-    // Scenario lines that make every call of an operation fail.
-    std::string faultLine(const std::string& op) const {
-        if (vendor_ == Vendor::Ati && op == "I2C") {
-            return "fault op=WriteAndReadI2C status=-1\nfault op=WriteAndReadI2CEx status=-1\n";
+    void apply(const std::string& lines) {
+        EXPECT_EQ(vendor_ == Vendor::Nvidia ? nv_.apply(lines) : ati_.apply(lines), 0) << lines;
+    }
+    // Starts without the entry point of an operation (bound at start-up, so
+    // the library is whole again afterwards).
+    ZXStatus startWithout(const std::string& op) {
+        if (vendor_ == Vendor::Nvidia) {
+            return start("missing op=" + op + "\n");
         }
-        return "fault op=" + op + " status=-1\n";
+        offerAllBut(op);
+        const ZXStatus s = start();
+        offerAllBut("");
+        return s;
     }
 
-    std::vector<std::string> log() const { return vendor_ == Vendor::Nvidia ? nv_.log() : ati_.log(); }
+    Outcome call(const Export& e) {
+        alignas(8) std::uint8_t out[512];
+        std::memset(out, 0xAA, sizeof out);
+        clearLog();
+        Outcome r{e.call(out), true, {}};
+        // The NVAPI simulator's "Regulator ..." lines note the card's state, not calls.
+        for (const std::string& line : vendor_ == Vendor::Nvidia ? nv_.log() : ati_.log()) {
+            if (line.rfind("Regulator ", 0) != 0) {
+                r.log.push_back(line);
+            }
+        }
+        if (std::strcmp(e.name, "ZXGetVGAInfoDescription") == 0) {
+            const auto* d = reinterpret_cast<const ZXVgaInfoDescription*>(out);
+            r.outputsZero = d->count == 0;
+            for (const auto& row : d->strings) {
+                r.outputsZero = r.outputsZero && row[0] == '\0';
+            }
+        } else {
+            r.outputsZero = std::all_of(out, out + e.outSize, [](std::uint8_t b) { return b == 0; });
+        }
+        return r;
+    }
+    // After a start-up that failed every export answers 3; after one that
+    // went on, 0 or 1 or 2 with its outputs zero unless it succeeded.
+    void expectEveryExportConsistent(ZXStatus started, const std::string& after = "") {
+        for (const Export& e : exports()) {
+            const Outcome r = call(e);
+            EXPECT_TRUE(started == ZX_STATUS_OK ? r.status <= ZX_STATUS_NOT_SUPPORTED
+                                                : r.status == ZX_STATUS_NOT_INITIALISED)
+                << e.name << " answered " << r.status << after;
+            EXPECT_TRUE(r.status == ZX_STATUS_OK || r.outputsZero) << e.name << " left outputs" << after;
+        }
+    }
+
+    zxtest::FakePlatform& os() { return os_; }
+
+private:
+    // The vendor library with every entry point but one ("": all).
+    void offerAllBut(const std::string& absent) {
+        zxtest::FakeLibrary lib;
+        if (vendor_ == Vendor::Nvidia) {
+            if (void* sim = dlopen(zxtest::nvsim::kLibraryName, RTLD_NOW | RTLD_NOLOAD)) {  // loaded by nv_
+                lib.symbols["nvapi_QueryInterface"] = dlsym(sim, "nvapi_QueryInterface");
+                dlclose(sim);
+            }
+        } else {
+            for (const char* name : kAtiEntryPoints) {
+                if (operationOf(name + 6) != absent) {
+                    lib.symbols[name] = ati_.entry(name);
+                }
+            }
+        }
+        os_.libraries = {{vendor_ == Vendor::Nvidia ? "libnvidia-api.so.1" : "libatipdlxx.so", lib}};
+    }
     void clearLog() {
         if (vendor_ == Vendor::Nvidia) {
             nv_.clearLog();
         } else {
             reinterpret_cast<void (*)()>(ati_.entry("zxsim_ati_clear_log"))();
         }
-    }
-    void apply(const std::string& lines) {
-        const int bad = vendor_ == Vendor::Nvidia ? nv_.apply(lines) : ati_.apply(lines);
-        EXPECT_EQ(bad, 0) << lines;
-    }
-
-    zxtest::FakePlatform& os() { return os_; }
-    Vendor vendor() const { return vendor_; }
-    zxtest::nvsim::Simulator& nv() { return nv_; }
-    zxtest::atisim::Control& ati() { return ati_; }
-
-private:
-    static void* nvQueryInterface() {
-        void* lib = dlopen(zxtest::nvsim::kLibraryName, RTLD_NOW | RTLD_NOLOAD);
-        void* fn = lib != nullptr ? dlsym(lib, "nvapi_QueryInterface") : nullptr;
-        if (lib != nullptr) {
-            dlclose(lib);
-        }
-        return fn;
     }
 
     Vendor vendor_;
