@@ -27,12 +27,15 @@ namespace zxtest::inproc {
 
 enum class Vendor { Nvidia, Ati };
 
-// One export: how to call it with its outputs in out, and how many bytes of
-// out it writes.
+// One export: how to call it with its outputs in out, how many bytes of out
+// it writes, its arguments as text ("0,1,*": a "*" per output), and the same
+// export called with other values.
 struct Export {
     const char* name;
     std::size_t outSize;
     std::function<ZXStatus(std::uint8_t* out)> call;
+    std::string args;
+    std::function<Export(std::vector<std::uint32_t>)> with;
 };
 
 // An export whose integer parameters take the given values in order (0 past
@@ -41,6 +44,11 @@ struct Export {
 template <typename... P>
 Export exportOf(const char* name, ZXStatus (*fn)(P...), std::vector<std::uint32_t> values) {
     const std::size_t size = (std::size_t{0} + ... + (std::is_pointer_v<P> ? sizeof(std::remove_pointer_t<P>) : 0));
+    std::string args;
+    std::size_t shown = 0;
+    ((args += (args.empty() ? "" : ",") +
+              (std::is_pointer_v<P> ? "*" : std::to_string(shown < values.size() ? values[shown++] : 0))),
+     ...);
     return {name, size, [fn, values](std::uint8_t* out) {
                 std::size_t next = 0;
                 auto arg = [&](auto type) {
@@ -55,7 +63,8 @@ Export exportOf(const char* name, ZXStatus (*fn)(P...), std::vector<std::uint32_
                 };
                 // Braces: arguments are made left to right.
                 return std::apply(fn, std::tuple<P...>{arg(std::type_identity<P>{})...});
-            }};
+            },
+            args, [name, fn](std::vector<std::uint32_t> other) { return exportOf(name, fn, std::move(other)); }};
 }
 #define ZX_EXPORT(fn, ...) exportOf(#fn, fn, {__VA_ARGS__})
 
