@@ -3,6 +3,7 @@
 // Every answer must stay within the documented set; the ThreadSanitizer build
 // runs this for ZX_CONCURRENCY_SECONDS (scripts/test.sh: 10 s per backend),
 // the other builds for a moment. Then four processes writing one store.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -17,6 +19,7 @@
 
 #include "platform/posix/posix_platform.h"
 #include "support/in_process_machine.h"
+#include "support/test_env.h"
 
 namespace {
 
@@ -25,6 +28,7 @@ using namespace zxtest::inproc;
 class Concurrency : public ::testing::TestWithParam<Vendor> {};
 
 TEST_P(Concurrency, PollersSettersAndTheLockStayWithinTheDocumentedAnswers) {
+    zx::platform::posix::forgetNamedLocksForTesting();  // the lock file of this test's folder
     Machine m(GetParam());
     ASSERT_EQ(m.start(), ZX_STATUS_OK);
     // The threads use the real platform for the lock (the in-memory one is
@@ -34,6 +38,7 @@ TEST_P(Concurrency, PollersSettersAndTheLockStayWithinTheDocumentedAnswers) {
     for (const Export& e : exports()) {
         (e.outSize > 0 ? getters : setters).push_back(&e);
     }
+    const int bystander = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
     std::mutex mutex;
     unsigned bad = 0;   // answers outside the documented set
     std::string first;  // the first of them
@@ -77,6 +82,15 @@ TEST_P(Concurrency, PollersSettersAndTheLockStayWithinTheDocumentedAnswers) {
     }
     EXPECT_EQ(bad, 0u) << first;
     EXPECT_GT(calls.load(), 0u);
+    // The lock file was opened once and kept; no other descriptor was closed.
+    int lockFiles = 0;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        lockFiles += std::filesystem::read_symlink(fd.path(), ec) == zxtest::lockDir() + "/ZXDisplayLibMutex";
+    }
+    EXPECT_EQ(lockFiles, 1);
+    EXPECT_EQ(::fcntl(bystander, F_GETFD), FD_CLOEXEC);
+    ::close(bystander);
     ZXSetLockLibStatus(0);
     zx::platform::setPlatform(&m.os());
 }
