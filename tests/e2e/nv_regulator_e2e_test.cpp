@@ -71,8 +71,8 @@ protected:
             auto is = [&](const char* shape) {  // R or W, register offset, for each of the six
                 for (std::size_t k = 0; k < 6; ++k) {
                     const Access& x = a[i + k];
-                    if (x.addr != a[i].addr || x.rw != shape[2 * k] || x.reg != b + unsigned(shape[2 * k + 1] - '0'))
-                        return false;
+                    const unsigned offset = static_cast<unsigned>(shape[2 * k + 1] - '0');
+                    if (x.addr != a[i].addr || x.rw != shape[2 * k] || x.reg != b + offset) return false;
                 }
                 return true;
             };
