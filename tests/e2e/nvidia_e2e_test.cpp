@@ -85,19 +85,6 @@ TEST_F(NvidiaE2E, StartUpTalksToTheDriverInTheDocumentedOrder) {
     EXPECT_EQ(driver.logOf("QueryInterface"), queries);
 }
 
-TEST_F(NvidiaE2E, NoNvapiLibraryMeansNoStartAndNoDriverCall) {
-    for (const char* system : {"/usr/lib/x86_64-linux-gnu/libnvidia-api.so.1", "/usr/lib64/libnvidia-api.so.1",
-                               "/usr/lib/libnvidia-api.so.1"}) {
-        if (zxtest::fileExists(system)) GTEST_SKIP() << "a real NVAPI library is installed: " << system;
-    }
-    const std::string empty = zxtest::testRoot() + "/nolibs";
-    zxtest::makeDirs(empty);
-    const auto r =
-        host.run({"ZXInitLib ZXGetGpuCount"}, {{"LD_LIBRARY_PATH", empty}, {"ZXSIM_NVAPI_LOG", driver.logPath()}});
-    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 1", "ZXGetGpuCount 3 0"}));
-    EXPECT_FALSE(zxtest::fileExists(driver.logPath()));
-}
-
 TEST_F(NvidiaE2E, AFailingInitialiseEnumerationOrClocksQueryFailsStartUp) {
     for (const char* scenario : {"init status=-1\ngpu bus=1\n", "fault op=EnumPhysicalGPUs status=-1\ngpu bus=1\n", "",
                                  "fault op=GetPerfClocks status=-1\ngpu bus=1\n"}) {

@@ -104,19 +104,6 @@ TEST_F(StartUpE2E, AdaptersAreRecordedAndOneModelOfOneVendorStarts) {
     EXPECT_FALSE(zxtest::fileExists(zxtest::homeDir() + kTempProfile));
 }
 
-// The temporary profile goes to the documents folder the user's directory
-// settings name, and is gone once start-up is over.
-TEST_F(StartUpE2E, NoTemporaryProfileOutlivesStartUp) {
-    addPciDevice("0000:01:00.0");
-    zxtest::writeFile(zxtest::configDir() + "/user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Papers\"\n");
-    host.addCardData("NVVGA.DAT", kSection + "VGAInfoString0=Card\n");
-    const auto r = host.run({"ZXInitLib ZXGetVGAInfoDescription 0"}, driver.env(kOneGpu));
-    EXPECT_EQ(r.of("ZXInitLib"), "0");
-    EXPECT_EQ(r.of("ZXGetVGAInfoDescription").substr(0, 10), "0 1 [Card]");
-    EXPECT_TRUE(zxtest::fileExists(zxtest::homeDir() + "/Papers/temp"));
-    EXPECT_FALSE(zxtest::fileExists(zxtest::homeDir() + "/Papers/temp/VGA.ini"));
-}
-
 TEST_F(StartUpE2E, TwoProcessesStartingTogetherEachReadTheirOwnProfile) {
     addPciDevice("0000:01:00.0");
     zxtest::HostDeployment other("other-app");
