@@ -14,7 +14,7 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
+using zxtest::Lines;
 using zxtest::atisim::AtiMachine;
 
 // Card voltages 1000 to 1200 in steps of 50; three levels, level 1 current.
@@ -30,21 +30,111 @@ const std::string kCard =
 
 // The profile's own voltage scale: 900 to 1100 in steps of 50 (top index 4).
 const std::string kProfileScale = "GPUVoltageMin=900\nGPUVoltageMax=1100\nGPUVoltageStep=50\n";
-const std::string kRegulator = "MemoryVoltageStep=1\nMemoryVoltageMax=3\nPWMClockStep=1\nPWMClockMax=1\nDACSupported=1\n";
+const std::string kRegulator =
+    "MemoryVoltageStep=1\nMemoryVoltageMax=3\nPWMClockStep=1\nPWMClockMax=1\nDACSupported=1\n";
+const std::string kDisconnect = "/class/drm/card0-DP-1/status";
 
-std::string rows(int v0, int v1, int v2) {
-    return "SetODPerformanceLevels adapter=0 gpu=0 rows=[30000/50000/" + std::to_string(v0) + ",50000/80000/" +
-           std::to_string(v1) + ",70000/110000/" + std::to_string(v2) + "] -> 0";
+std::string rows(int v0, int v1, int v2, int engine1 = 50000) {
+    return "SetODPerformanceLevels adapter=0 gpu=0 rows=[30000/50000/" + std::to_string(v0) + "," +
+           std::to_string(engine1) + "/80000/" + std::to_string(v1) + ",70000/110000/" + std::to_string(v2) + "] -> 0";
+}
+
+// Answers on one scenario and profile, each on a machine of its own.
+TEST(AtiExports, AnswerWhatTheCardAndTheProfileSay) {
+    const std::string five =
+        kCard + "level engine=80000 memory=120000 voltage=1200\nlevel engine=90000 memory=130000 voltage=1200\n";
+    const std::string temperature = "gpu bus=1\nlevel engine=30000 memory=50000 voltage=1000\nthermal temp=";
+    const std::string pins = kCard + "pin reg=0x10 value=0x";
+    struct Case {
+        const char* what;
+        std::string scenario, profile, commands;
+        Lines lines;
+        std::string libraries = "";  // LD_LIBRARY_PATH when not empty
+    };
+    const Case cases[] = {
+        {"only the fallback library binds",
+         kCard,
+         "",
+         "ZXGetGpuCount",
+         {"ZXInitLib 0", "ZXGetGpuCount 0 1"},
+         zxtest::atisim::fallbackOnlyFolder()},
+        {"without fan entry points the fan is not supported",
+         kCard,
+         "",
+         "ZXGetFanSpeedInfo 0 0 0 ZXGetFanSpeed 0 0 0 ZXSetFanSpeed 0 0 50 0 ZXSetFanSpeedDefault 0 0 0 ZXGetUsage 0",
+         {"ZXInitLib 0", "ZXGetFanSpeedInfo 2 0 0 0", "ZXGetFanSpeed 2 0", "ZXSetFanSpeed 2", "ZXSetFanSpeedDefault 2",
+          "ZXGetUsage 0 40"},
+         zxtest::atisim::noFanFolder()},
+        {"current voltage on the profile scale: card 1100 is index 2, 2 x 50 + 900",
+         kCard,
+         kProfileScale,
+         "ZXGetCurrentVoltage 0 ZXGetPerformanceLevelVoltages 0",
+         {"ZXInitLib 0", "ZXGetCurrentVoltage 0 1000 2", "ZXGetPerformanceLevelVoltages 0 3 900 1000 1100 0"}},
+        {"no profile minimum: the index still counts steps, the levels are the card's",
+         kCard,
+         "GPUVoltageMax=200\nGPUVoltageStep=50\n",
+         "ZXGetCurrentVoltage 0 ZXGetPerformanceLevelVoltages 0",
+         {"ZXInitLib 0", "ZXGetCurrentVoltage 0 100 2", "ZXGetPerformanceLevelVoltages 0 3 1000 1100 1200 0"}},
+        {"default voltages from the card when the capture at start-up failed",
+         kCard + "fault op=GetODPerformanceLevels status=-1 times=1\n",
+         "",
+         "ZXGetPerformanceDefaultVoltages 0 ZXGet2DDefaultVoltage 0",
+         {"ZXInitLib 0", "ZXGetPerformanceDefaultVoltages 0 3 1050 1100 1150 0", "ZXGet2DDefaultVoltage 2 0"}},
+        {"clock ranges per level end at the level count; no shader clocks",
+         kCard,
+         "",
+         "ZXGetGPUClockInfoEx 0 2 ZXGetMemoryClockInfoEx 0 3 ZXGetPerformanceLevelShaderClocks 0 "
+         "ZXGetShaderClockInfoEx 0 1 ZXSetShaderClockDefault 0",
+         {"ZXInitLib 0", "ZXGetGPUClockInfoEx 0 1000 100 5", "ZXGetMemoryClockInfoEx 1 0 0 0",
+          "ZXGetPerformanceLevelShaderClocks 2 0 0 0 0 0", "ZXGetShaderClockInfoEx 2 0 0 0",
+          "ZXSetShaderClockDefault 2"}},
+        {"nine levels are refused", kCard + "od count=9\n", "", "", {"ZXInitLib 1"}},
+        {"a negative level count is refused", kCard + "od count=-1\n", "", "", {"ZXInitLib 1"}},
+        {"four of five levels are reported",
+         five,
+         "",
+         "ZXGetPerformanceLevelGPUClocks 0",
+         {"ZXInitLib 0", "ZXGetPerformanceLevelGPUClocks 0 4 300 500 700 800"}},
+        {"pins 24=1, 25=0: memory voltage level 1",
+         pins + "10\n",
+         kRegulator,
+         "ZXGetCurrentMemoryVoltageLevel 0",
+         {"ZXInitLib 0", "ZXGetCurrentMemoryVoltageLevel 0 1"}},
+        {"pins 24=0, 25=1: level 2",
+         pins + "20\n",
+         kRegulator,
+         "ZXGetCurrentMemoryVoltageLevel 0",
+         {"ZXInitLib 0", "ZXGetCurrentMemoryVoltageLevel 0 2"}},
+        {"both pins: level 3",
+         pins + "30\n",
+         kRegulator,
+         "ZXGetCurrentMemoryVoltageLevel 0",
+         {"ZXInitLib 0", "ZXGetCurrentMemoryVoltageLevel 0 3"}},
+        {"no pin: level 0",
+         pins + "00\n",
+         kRegulator,
+         "ZXGetCurrentMemoryVoltageLevel 0",
+         {"ZXInitLib 0", "ZXGetCurrentMemoryVoltageLevel 0 0"}},
+        {"temperature truncated to whole degrees",
+         temperature + "65999\n",
+         "",
+         "ZXGetTemperature 0",
+         {"ZXInitLib 0", "ZXGetTemperature 0 65"}},
+        {"a temperature below one degree",
+         temperature + "999\n",
+         "",
+         "ZXGetTemperature 0",
+         {"ZXInitLib 0", "ZXGetTemperature 0 0"}},
+    };
+    for (const Case& c : cases) {
+        AtiMachine m;
+        zxtest::EnvVars extra;
+        if (!c.libraries.empty()) extra.emplace_back("LD_LIBRARY_PATH", c.libraries);
+        EXPECT_EQ(m.run(c.scenario, {c.commands}, c.profile, extra).lines, c.lines) << c.what;
+    }
 }
 
 // --- Binding -------------------------------------------------------------------
-
-TEST(AtiBinding, OnlyTheFallbackLibraryBinds) {
-    AtiMachine m;
-    const auto r = m.run(kCard, {"ZXGetGpuCount"}, "", {{"LD_LIBRARY_PATH", zxtest::atisim::fallbackOnlyFolder()}});
-    EXPECT_EQ(r.of("ZXInitLib"), "0");
-    EXPECT_EQ(r.of("ZXGetGpuCount"), "0 1");
-}
 
 // Displays 0 to 2 on the desktop: 0 answers id 0, 1 fails, 2 is an adapter,
 // and its index goes with every later call. A display off the desktop is
@@ -54,204 +144,138 @@ TEST(AtiBinding, TheWalkProbesAttachedDevicesUntilOneIsAccepted) {
         AtiMachine m;
         zxtest::addDrmCard(1, true);
         zxtest::addDrmCard(2, true);
-        const auto r = m.run(kCard + "display index=0 id=0\ndisplay index=1 status=-1\n", {"ZXGetUsage", "0"});
-        EXPECT_EQ(r.of("ZXInitLib"), "0");
-        EXPECT_EQ(m.logOf("GetAdapterID"), (Lines{"GetAdapterID display=0 -> 0 id=0", "GetAdapterID display=1 -> -1",
-                                                  "GetAdapterID display=2 -> 0 id=1"}));
-        EXPECT_EQ(r.of("ZXGetUsage"), "0 40");
-        EXPECT_EQ(m.logOf("GetPMCurrentActivity").back(),
+        const auto r = m.run(kCard + "display index=0 id=0\ndisplay index=1 status=-1\n", {"ZXGetUsage 0"});
+        EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetUsage 0 40"}));
+        EXPECT_EQ(m.driver.logOf("GetAdapterID"),
+                  (Lines{"GetAdapterID display=0 -> 0 id=0", "GetAdapterID display=1 -> -1",
+                         "GetAdapterID display=2 -> 0 id=1"}));
+        EXPECT_EQ(m.driver.logOf("GetPMCurrentActivity").back(),
                   "GetPMCurrentActivity adapter=2 gpu=0 -> 0 voltage=1100 activity=40 level=1");
     }
     AtiMachine m;
-    zxtest::writeFile(zxtest::sysfsRoot() + "/class/drm/card0-DP-1/status", "disconnected\n");
+    zxtest::writeFile(zxtest::sysfsRoot() + kDisconnect, "disconnected\n");
     zxtest::addDrmCard(1, true);
     EXPECT_EQ(m.run(kCard, {}).of("ZXInitLib"), "0");
-    EXPECT_EQ(m.logOf("GetAdapterID"), (Lines{"GetAdapterID display=1 -> 0 id=1"}));
+    EXPECT_EQ(m.driver.logOf("GetAdapterID"), (Lines{"GetAdapterID display=1 -> 0 id=1"}));
 }
 
 TEST(AtiBinding, GpusBeyondTheCountReachNothing) {
     AtiMachine m;
-    const auto r = m.run(kCard, {"ZXGetTemperature", "1", "ZXGetCurrentPerformanceLevel", "2", "ZXGetTemperature",
-                                 "0"});
-    EXPECT_EQ(r.allOf("ZXGetTemperature"), (Lines{"1 0", "0 65"}));
-    EXPECT_EQ(r.of("ZXGetCurrentPerformanceLevel"), "1 0");
-    EXPECT_EQ(m.logOf("GetTemperature"), (Lines{"GetTemperature adapter=0 gpu=0 controller=0 -> 0 temp=65999"}));
+    const auto r = m.run(kCard, {"ZXGetTemperature 1 ZXGetCurrentPerformanceLevel 2 ZXGetTemperature 0"});
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetTemperature 1 0", "ZXGetCurrentPerformanceLevel 1 0",
+                              "ZXGetTemperature 0 65"}));
+    EXPECT_EQ(m.driver.logOf("GetTemperature"), (Lines{"GetTemperature adapter=0 gpu=0 controller=0 -> 0 temp=65999"}));
 }
 
 TEST(AtiBinding, ASecondStartUpWalksAgainAndFailsWhenNothingIsAccepted) {
     AtiMachine m;
-    const auto env = m.prepare(kCard);
-    const std::string ready = zxtest::testRoot() + "/ready";
-    const std::string go = zxtest::testRoot() + "/go";
-    const pid_t pid = m.host.start({"ZXInitLib", "touch:" + ready, "wait:" + go, "ZXInitLib", "ZXGetGpuCount"}, env);
-    while (!zxtest::fileExists(ready)) {
-        usleep(1000);
-    }
-    zxtest::writeFile(zxtest::sysfsRoot() + "/class/drm/card0-DP-1/status", "disconnected\n");
-    zxtest::writeFile(go, "");
-    const auto r = m.host.wait(pid);
-    EXPECT_EQ(r.allOf("ZXInitLib"), (Lines{"0", "1"}));
-    EXPECT_EQ(r.of("ZXGetGpuCount"), "3 0");
-    EXPECT_EQ(m.logOf("GetAdapterID").size(), 1u);
+    const pid_t pid = m.host.start(
+        {"ZXInitLib touch:" + zxtest::marker("ready") + " wait:" + zxtest::marker("go") + " ZXInitLib ZXGetGpuCount"},
+        m.prepare(kCard));
+    while (!zxtest::fileExists(zxtest::marker("ready"))) usleep(1000);
+    zxtest::writeFile(zxtest::sysfsRoot() + kDisconnect, "disconnected\n");
+    zxtest::writeFile(zxtest::marker("go"), "");
+    EXPECT_EQ(m.host.wait(pid).lines, (Lines{"ZXInitLib 0", "ZXInitLib 1", "ZXGetGpuCount 3 0"}));
+    EXPECT_EQ(m.driver.logOf("GetAdapterID").size(), 1u);
 }
 
 // --- Voltage ---------------------------------------------------------------------
 
-TEST(AtiVoltage, CurrentVoltageOnTheProfileScale) {
-    AtiMachine m;
-    const auto r = m.run(kCard, {"ZXGetCurrentVoltage", "0", "ZXGetPerformanceLevelVoltages", "0"}, kProfileScale);
-    EXPECT_EQ(r.of("ZXGetCurrentVoltage"), "0 1000 2");  // card 1100: index 2, 2 x 50 + 900
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelVoltages"), "0 3 900 1000 1100 0");
-    // With no profile minimum the index still counts steps, the levels are the card's.
-    const auto zeroMin = m.run(kCard, {"ZXGetCurrentVoltage", "0", "ZXGetPerformanceLevelVoltages", "0"},
-                               "GPUVoltageMax=200\nGPUVoltageStep=50\n");
-    EXPECT_EQ(zeroMin.of("ZXGetCurrentVoltage"), "0 100 2");
-    EXPECT_EQ(zeroMin.of("ZXGetPerformanceLevelVoltages"), "0 3 1000 1100 1200 0");
-}
-
 TEST(AtiVoltage, RequestedValuesMapToLevelIndicesOfTheScale) {
     struct Case {
-        const char* profile;
         const char* request;
+        bool profileScale;
         int cardVoltage;
     };
     const Case cases[] = {
-        {"profile", "1050", 1150},  // (1050 - 900) / 50 = 3
-        {"profile", "3", 1150},     // below the minimum: an index
-        {"profile", "7", 1200},     // an index above the top: the top
-        {"profile", "5000", 1200},  // above the maximum: the top
-        {"none", "1050", 1050},     // on the card's own scale
+        {"1050", true, 1150},   // (1050 - 900) / 50 = 3
+        {"3", true, 1150},      // below the minimum: an index
+        {"7", true, 1200},      // an index above the top: the top
+        {"5000", true, 1200},   // above the maximum: the top
+        {"1050", false, 1050},  // on the card's own scale
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.profile) + " " + c.request);
+        SCOPED_TRACE(std::string(c.request) + (c.profileScale ? " on the profile scale" : ""));
         AtiMachine m;
-        const auto r = m.runAfterStartUp(kCard, {"ZXSetCurrentVoltageLevel", "0", c.request},
-                                         std::string(c.profile) == "profile" ? kProfileScale : "");
+        const auto r = m.runAfterStartUp(kCard, {std::string("ZXSetCurrentVoltageLevel 0 ") + c.request},
+                                         c.profileScale ? kProfileScale : "");
         EXPECT_EQ(r.of("ZXSetCurrentVoltageLevel"), "0");
-        EXPECT_EQ(m.logOf("SetODPerformanceLevels"), (Lines{rows(c.cardVoltage, c.cardVoltage, c.cardVoltage)}));
+        EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"), (Lines{rows(c.cardVoltage, c.cardVoltage, c.cardVoltage)}));
     }
 }
 
 TEST(AtiVoltage, OneLevelAndTheRangeFromTheProfileWithoutAskingTheCard) {
     AtiMachine m;
-    const auto r = m.runAfterStartUp(kCard, {"ZXGetVoltageInfo", "0", "ZXSetPerformanceVoltageLevel", "0", "2", "950",
-                                             "ZXSetPerformanceVoltageLevel", "0", "3", "950"},
-                                     kProfileScale);
+    const auto r = m.runAfterStartUp(
+        kCard, {"ZXGetVoltageInfo 0 ZXSetPerformanceVoltageLevel 0 2 950 ZXSetPerformanceVoltageLevel 0 3 950"},
+        kProfileScale);
     EXPECT_EQ(r.of("ZXGetVoltageInfo"), "0 1100 900 50");
     EXPECT_EQ(r.allOf("ZXSetPerformanceVoltageLevel"), (Lines{"0", "1"}));  // level 3 is beyond the card's
-    EXPECT_EQ(m.commandLog()[0].rfind("GetODParameters", 0), 0u);  // the range asked nothing
-    EXPECT_EQ(m.logOf("SetODPerformanceLevels"), (Lines{rows(1000, 1100, 1050)}));
+    EXPECT_EQ(m.commandLog()[0].rfind("GetODParameters", 0), 0u);           // the range asked nothing
+    EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"), (Lines{rows(1000, 1100, 1050)}));
 }
 
 // Defaults captured at the first start (900, 1000, 1100 on the profile scale)
 // are written back twice: the highest level's everywhere, then each level's.
 TEST(AtiVoltage, RestoringDefaultsWritesTwice) {
     AtiMachine m;
-    const auto r = m.runAfterStartUp(kCard, {"ZXSetCurrentVoltageLevel", "0", "1050", "ZXSetVoltageDefault", "0",
-                                             "ZXGetPerformanceDefaultVoltages", "0"},
-                                     kProfileScale);
+    const auto r = m.runAfterStartUp(
+        kCard, {"ZXSetCurrentVoltageLevel 0 1050 ZXSetVoltageDefault 0 ZXGetPerformanceDefaultVoltages 0"},
+        kProfileScale);
     EXPECT_EQ(r.of("ZXSetVoltageDefault"), "0");
     EXPECT_EQ(r.of("ZXGetPerformanceDefaultVoltages"), "0 3 900 1000 1100 0");
-    EXPECT_EQ(m.logOf("SetODPerformanceLevels"),
+    EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"),
               (Lines{rows(1150, 1150, 1150), rows(1200, 1200, 1200), rows(1000, 1100, 1200)}));
-}
-
-TEST(AtiVoltage, DefaultVoltagesComeFromTheCardWhenTheProfileHasNone) {
-    AtiMachine m;
-    // The capture at start-up fails, so the profile keeps no default voltage.
-    const auto r = m.run(kCard + "fault op=GetODPerformanceLevels status=-1 times=1\n",
-                         {"ZXGetPerformanceDefaultVoltages", "0", "ZXGet2DDefaultVoltage", "0"});
-    EXPECT_EQ(r.of("ZXInitLib"), "0");
-    EXPECT_EQ(r.of("ZXGetPerformanceDefaultVoltages"), "0 3 1050 1100 1150 0");
-    EXPECT_EQ(r.of("ZXGet2DDefaultVoltage"), "2 0");
 }
 
 // --- Clocks ------------------------------------------------------------------------
 
 TEST(AtiClocks, ALevelClockIsWrittenInTenKilohertzIntoThatLevelOnly) {
     AtiMachine m;
-    const auto r = m.runAfterStartUp(kCard, {"ZXSetPerformanceLevelGPUClock", "0", "1", "850",
-                                             "ZXGetPerformanceLevelGPUClocks", "0", "ZXSetPerformanceLevelMemoryClock",
-                                             "0", "3", "500", "ZXSetGPUClockDefault", "0",
-                                             "ZXGetPerformanceDefaultMemoryClocks", "0"});
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelGPUClock"), "0");
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 850 700 0");
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelMemoryClock"), "1");  // no level 3
-    EXPECT_EQ(r.of("ZXGetPerformanceDefaultMemoryClocks"), "0 3 500 800 1100 0");
-    EXPECT_EQ(m.logOf("SetODPerformanceLevels"),
-              (Lines{"SetODPerformanceLevels adapter=0 gpu=0 rows=[30000/50000/1000,85000/80000/1100,"
-                     "70000/110000/1200] -> 0",
-                     rows(1000, 1100, 1200)}));
-}
-
-TEST(AtiClocks, RangesPerLevelEndAtTheLevelCount) {
-    AtiMachine m;
-    const auto r = m.run(kCard, {"ZXGetGPUClockInfoEx", "0", "2", "ZXGetMemoryClockInfoEx", "0", "3",
-                                 "ZXGetPerformanceLevelShaderClocks", "0", "ZXGetShaderClockInfoEx", "0", "1",
-                                 "ZXSetShaderClockDefault", "0"});
-    EXPECT_EQ(r.of("ZXGetGPUClockInfoEx"), "0 1000 100 5");
-    EXPECT_EQ(r.of("ZXGetMemoryClockInfoEx"), "1 0 0 0");
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelShaderClocks"), "2 0 0 0 0 0");
-    EXPECT_EQ(r.of("ZXGetShaderClockInfoEx"), "2 0 0 0");
-    EXPECT_EQ(r.of("ZXSetShaderClockDefault"), "2");
-}
-
-TEST(AtiClocks, LevelCountsTheLibraryCannotHoldAreRefusedAndFourAreReportedAtMost) {
-    AtiMachine m;
-    EXPECT_EQ(m.run(kCard + "od count=9\n", {}).of("ZXInitLib"), "1");
-    EXPECT_EQ(m.run(kCard + "od count=-1\n", {}).of("ZXInitLib"), "1");
-    std::string five = kCard;
-    five += "level engine=80000 memory=120000 voltage=1200\nlevel engine=90000 memory=130000 voltage=1200\n";
-    EXPECT_EQ(m.run(five, {"ZXGetPerformanceLevelGPUClocks", "0"}).of("ZXGetPerformanceLevelGPUClocks"),
-              "0 4 300 500 700 800");
+    const auto r = m.runAfterStartUp(kCard, {"ZXSetPerformanceLevelGPUClock 0 1 850 ZXGetPerformanceLevelGPUClocks 0",
+                                             "ZXSetPerformanceLevelMemoryClock 0 3 500 ZXSetGPUClockDefault 0",
+                                             "ZXGetPerformanceDefaultMemoryClocks 0"});
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXSetPerformanceLevelGPUClock 0",
+                              "ZXGetPerformanceLevelGPUClocks 0 3 300 850 700 0",
+                              "ZXSetPerformanceLevelMemoryClock 1",  // no level 3
+                              "ZXSetGPUClockDefault 0", "ZXGetPerformanceDefaultMemoryClocks 0 3 500 800 1100 0"}));
+    EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"), (Lines{rows(1000, 1100, 1200, 85000), rows(1000, 1100, 1200)}));
 }
 
 // --- Regulator pins ------------------------------------------------------------------
 
 TEST(AtiPins, MemoryVoltageLevelTwoIsTwoPinWritesInOrder) {
     AtiMachine m;
-    const auto r = m.runAfterStartUp(kCard + "pin reg=0x10 value=0x10\n",
-                                     {"ZXSetCurrentMemoryVoltageLevel", "0", "2", "ZXGetCurrentMemoryVoltageLevel", "0"},
-                                     kRegulator);
-    EXPECT_EQ(r.of("ZXSetCurrentMemoryVoltageLevel"), "0");
-    EXPECT_EQ(r.of("ZXGetCurrentMemoryVoltageLevel"), "0 2");
-    const std::string ex = "WriteAndReadI2CEx adapter=0 gpu=0 ";
-    auto pinWrite = [&](const char* before, const char* output) {
-        return Lines{ex + "addr=0x3F reg=0x10 speed=75 -> 0 data=" + before,
-                     ex + "addr=0x3E reg=0x15 data=0xFF speed=75 -> 0",
-                     ex + "addr=0x3E reg=0x14 data=0x00 speed=75 -> 0",
-                     ex + "addr=0x3E reg=0x12 data=0x00 speed=75 -> 0",
-                     ex + "addr=0x3E reg=0x13 data=0x00 speed=75 -> 0",
-                     ex + "addr=0x3E reg=0x11 data=" + output + " speed=75 -> 0"};
-    };
-    Lines expected = pinWrite("0x10", "0x00");
-    const Lines second = pinWrite("0x00", "0x20");
-    expected.insert(expected.end(), second.begin(), second.end());
-    const Lines log = m.commandLog();
-    ASSERT_GE(log.size(), expected.size());
-    EXPECT_EQ(Lines(log.begin(), log.begin() + static_cast<std::ptrdiff_t>(expected.size())), expected);
+    const auto r =
+        m.runAfterStartUp(kCard + "pin reg=0x10 value=0x10\n",
+                          {"ZXSetCurrentMemoryVoltageLevel 0 2 ZXGetCurrentMemoryVoltageLevel 0"}, kRegulator);
+    EXPECT_EQ(r.lines,
+              (Lines{"ZXInitLib 0", "ZXSetCurrentMemoryVoltageLevel 0", "ZXGetCurrentMemoryVoltageLevel 0 2"}));
+    Lines expected;
+    for (const auto& [before, output] : {std::pair{"0x10", "0x00"}, std::pair{"0x00", "0x20"}}) {
+        const std::string ex = "WriteAndReadI2CEx adapter=0 gpu=0 ";
+        expected.insert(
+            expected.end(),
+            {ex + "addr=0x3F reg=0x10 speed=75 -> 0 data=" + before, ex + "addr=0x3E reg=0x15 data=0xFF speed=75 -> 0",
+             ex + "addr=0x3E reg=0x14 data=0x00 speed=75 -> 0", ex + "addr=0x3E reg=0x12 data=0x00 speed=75 -> 0",
+             ex + "addr=0x3E reg=0x13 data=0x00 speed=75 -> 0",
+             ex + "addr=0x3E reg=0x11 data=" + output + " speed=75 -> 0"});
+    }
+    ASSERT_GE(m.commandLog().size(), expected.size());
+    EXPECT_EQ(Lines(m.commandLog().begin(), m.commandLog().begin() + 12), expected);
 }
 
-TEST(AtiPins, LevelsReadFromPinsAndDacAndPwmWrites) {
-    struct Case {
-        const char* pins;  // register 0x10
-        const char* memoryLevel;
-    };
-    for (const Case& c : {Case{"0x10", "0 1"}, Case{"0x20", "0 2"}, Case{"0x30", "0 3"}, Case{"0x00", "0 0"}}) {
-        AtiMachine m;
-        const auto r = m.run(kCard + "pin reg=0x10 value=" + c.pins + "\n", {"ZXGetCurrentMemoryVoltageLevel", "0"},
-                             kRegulator);
-        EXPECT_EQ(r.of("ZXGetCurrentMemoryVoltageLevel"), c.memoryLevel) << c.pins;
-    }
+TEST(AtiPins, DacAndPwmWrites) {
     AtiMachine m;
-    const auto r = m.runAfterStartUp(kCard, {"ZXSetDACLevel", "0", "5", "ZXGetDACLevel", "0", "ZXSetDACLevel", "0",
-                                             "0", "ZXSetCurrentPWMClockLevel", "0", "2", "ZXSetCurrentPWMClockLevel",
-                                             "0", "1", "ZXGetCurrentPWMClockLevel", "0"},
-                                     kRegulator);
-    EXPECT_EQ(r.allOf("ZXSetDACLevel"), (Lines{"0", "0"}));
-    EXPECT_EQ(r.of("ZXGetDACLevel"), "0 1");
-    EXPECT_EQ(r.allOf("ZXSetCurrentPWMClockLevel"), (Lines{"1", "0"}));  // level 2 is no PWM level
-    EXPECT_EQ(r.of("ZXGetCurrentPWMClockLevel"), "0 1");
+    const auto r = m.runAfterStartUp(
+        kCard,
+        {"ZXSetDACLevel 0 5 ZXGetDACLevel 0 ZXSetDACLevel 0 0",
+         "ZXSetCurrentPWMClockLevel 0 2 ZXSetCurrentPWMClockLevel 0 1", "ZXGetCurrentPWMClockLevel 0"},
+        kRegulator);
+    // PWM level 2 is no PWM level.
+    EXPECT_EQ(r.lines,
+              (Lines{"ZXInitLib 0", "ZXSetDACLevel 0", "ZXGetDACLevel 0 1", "ZXSetDACLevel 0",
+                     "ZXSetCurrentPWMClockLevel 1", "ZXSetCurrentPWMClockLevel 0", "ZXGetCurrentPWMClockLevel 0 1"}));
     Lines outputs;
     for (const std::string& line : m.commandLog()) {
         if (line.find("reg=0x11 ") != std::string::npos) outputs.push_back(line.substr(line.find("data=") + 5, 4));
@@ -261,12 +285,10 @@ TEST(AtiPins, LevelsReadFromPinsAndDacAndPwmWrites) {
 
 TEST(AtiPins, WithoutTheProfileFeatureNoPinIsTouched) {
     AtiMachine m;
-    const auto r = m.runAfterStartUp(kCard, {"ZXGetDACLevel", "0", "ZXSetDACLevel", "0", "1",
-                                             "ZXGetCurrentMemoryVoltageLevel", "0", "ZXGetPWMClockInfo", "0"});
-    EXPECT_EQ(r.of("ZXGetDACLevel"), "2 0");
-    EXPECT_EQ(r.of("ZXSetDACLevel"), "2");
-    EXPECT_EQ(r.of("ZXGetCurrentMemoryVoltageLevel"), "2 0");
-    EXPECT_EQ(r.of("ZXGetPWMClockInfo"), "2 0 0 0");
+    const auto r = m.runAfterStartUp(
+        kCard, {"ZXGetDACLevel 0 ZXSetDACLevel 0 1 ZXGetCurrentMemoryVoltageLevel 0 ZXGetPWMClockInfo 0"});
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetDACLevel 2 0", "ZXSetDACLevel 2",
+                              "ZXGetCurrentMemoryVoltageLevel 2 0", "ZXGetPWMClockInfo 2 0 0 0"}));
     EXPECT_TRUE(m.commandLog().empty());
 }
 
@@ -275,85 +297,57 @@ TEST(AtiPins, WithoutTheProfileFeatureNoPinIsTouched) {
 TEST(AtiPins, AFailingBusIsSweptThenReportedAsAFailure) {
     AtiMachine m;
     zxtest::addDrmCard(1, true);
-    const std::string failing = kCard + "display index=0 id=0\nfault op=WriteAndReadI2CEx status=-1\n"
-                                        "fault op=WriteAndReadI2C status=-1\n";
-    const auto r = m.runAfterStartUp(failing, {"ZXGetCurrentMemoryVoltageLevel", "0", "ZXSetDACLevel", "0", "1",
-                                               "ZXGetMemoryVoltageDefault", "0"},
+    const auto r = m.runAfterStartUp(kCard +
+                                         "display index=0 id=0\nfault op=WriteAndReadI2CEx status=-1\n"
+                                         "fault op=WriteAndReadI2C status=-1\n",
+                                     {"ZXGetCurrentMemoryVoltageLevel 0 ZXSetDACLevel 0 1 ZXGetMemoryVoltageDefault 0"},
                                      kRegulator);
-    EXPECT_EQ(r.of("ZXInitLib"), "0");
-    EXPECT_EQ(r.of("ZXGetCurrentMemoryVoltageLevel"), "1 0");
-    EXPECT_EQ(r.of("ZXSetDACLevel"), "1");
-    EXPECT_EQ(r.of("ZXGetMemoryVoltageDefault"), "0 0");  // nothing captured
-    Lines attempts;
+    // Nothing captured as the default.
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetCurrentMemoryVoltageLevel 1 0", "ZXSetDACLevel 1",
+                              "ZXGetMemoryVoltageDefault 0 0"}));
+    Lines attempts, sweep;
     for (const std::string& line : m.commandLog()) {
         attempts.push_back(line.substr(0, line.find(" addr=")) + line.substr(line.find(" speed=")));
     }
-    EXPECT_EQ(attempts,
-              (Lines{"WriteAndReadI2CEx adapter=1 gpu=0 speed=75 -> -1", "WriteAndReadI2CEx adapter=1 gpu=0 speed=120 -> -1",
-                     "WriteAndReadI2CEx adapter=2 gpu=0 speed=75 -> -1", "WriteAndReadI2CEx adapter=2 gpu=0 speed=120 -> -1",
-                     "WriteAndReadI2C adapter=1 speed=75 -> -1", "WriteAndReadI2C adapter=1 speed=120 -> -1",
-                     "WriteAndReadI2C adapter=2 speed=75 -> -1", "WriteAndReadI2C adapter=2 speed=120 -> -1",
-                     // the DAC's port read fails the same way, and nothing is written
-                     "WriteAndReadI2CEx adapter=1 gpu=0 speed=75 -> -1", "WriteAndReadI2CEx adapter=1 gpu=0 speed=120 -> -1",
-                     "WriteAndReadI2CEx adapter=2 gpu=0 speed=75 -> -1", "WriteAndReadI2CEx adapter=2 gpu=0 speed=120 -> -1",
-                     "WriteAndReadI2C adapter=1 speed=75 -> -1", "WriteAndReadI2C adapter=1 speed=120 -> -1",
-                     "WriteAndReadI2C adapter=2 speed=75 -> -1", "WriteAndReadI2C adapter=2 speed=120 -> -1"}));
+    // The DAC's port read fails the same way, and nothing is written.
+    for (int read = 0; read < 2; ++read) {
+        for (const std::string path : {"WriteAndReadI2CEx adapter=1 gpu=0", "WriteAndReadI2C adapter=1"}) {
+            for (const char* adapter : {"1", "2"}) {
+                for (const char* speed : {" speed=75 -> -1", " speed=120 -> -1"}) {
+                    sweep.push_back(path.substr(0, path.find('=') + 1) + adapter + path.substr(path.find('=') + 2) +
+                                    speed);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(attempts, sweep);
 }
 
 // Only the extended path reaches a particular GPU: GPU 1 fails until it has
 // carried a transfer, even when the plain path carries them.
 TEST(AtiPins, TheSecondGpuNeedsTheExtendedPath) {
-    struct Case {
-        const char* fault;
-        const char* gpu1;
-    };
-    for (const Case& c : {Case{"fault op=WriteAndReadI2CEx status=-1\n", "1 0"},
-                          Case{"fault op=WriteAndReadI2CEx status=-1 speed=75\n", "0 1"}}) {
+    for (const auto& [fault, gpu1] : {std::pair{"fault op=WriteAndReadI2CEx status=-1\n", "1 0"},
+                                      std::pair{"fault op=WriteAndReadI2CEx status=-1 speed=75\n", "0 1"}}) {
         AtiMachine m;
-        zxtest::addPciDevice(zxtest::atiCard("0000:02:00.0"));
-        const std::string twoGpus = kCard + "gpu bus=2\nlevel engine=30000 memory=50000 voltage=1000\n"
-                                            "pin reg=0x10 value=0x10\n" + c.fault;
-        const auto r = m.run(twoGpus, {"ZXGetCurrentMemoryVoltageLevel", "1", "ZXGetGpuCount"}, kRegulator);
-        EXPECT_EQ(r.of("ZXGetGpuCount"), "0 2");
-        EXPECT_EQ(r.of("ZXGetCurrentMemoryVoltageLevel"), c.gpu1) << c.fault;
-    }
-}
-
-// --- Thermal and fan ---------------------------------------------------------------------
-
-TEST(AtiThermal, TemperatureIsTruncatedToWholeDegrees) {
-    for (const auto& [milli, shown] : {std::pair{"65999", "0 65"}, std::pair{"999", "0 0"}}) {
-        AtiMachine m;
-        const auto r = m.run("gpu bus=1\nlevel engine=30000 memory=50000 voltage=1000\nthermal temp=" +
-                                 std::string(milli) + "\n",
-                             {"ZXGetTemperature", "0"});
-        EXPECT_EQ(r.of("ZXGetTemperature"), shown);
+        zxtest::addPciDevice("0000:02:00.0", zxtest::kAtiCard);
+        const auto r =
+            m.run(kCard + "gpu bus=2\nlevel engine=30000 memory=50000 voltage=1000\npin reg=0x10 value=0x10\n" + fault,
+                  {"ZXGetCurrentMemoryVoltageLevel 1 ZXGetGpuCount"}, kRegulator);
+        EXPECT_EQ(r.lines,
+                  (Lines{"ZXInitLib 0", std::string("ZXGetCurrentMemoryVoltageLevel ") + gpu1, "ZXGetGpuCount 0 2"}))
+            << fault;
     }
 }
 
 TEST(AtiFan, ReadingAndSettingPassPercentWithTheirFlags) {
     AtiMachine m;
-    const auto r = m.run(kCard, {"ZXGetFanSpeedInfo", "0", "0", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeed",
-                                 "0", "0", "60", "0", "ZXSetFanSpeed", "0", "0", "10", "0", "ZXSetFanSpeedDefault",
-                                 "0", "0", "0"});
-    EXPECT_EQ(r.of("ZXGetFanSpeedInfo"), "0 100 20 1");
-    EXPECT_EQ(r.of("ZXGetFanSpeed"), "0 40");
-    EXPECT_EQ(r.allOf("ZXSetFanSpeed"), (Lines{"0", "1"}));  // 10 is below the fan's range
-    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "0");
-    EXPECT_EQ(m.logOf("GetFanSpeed"), (Lines{"GetFanSpeed adapter=0 gpu=0 fan=0 type=1 flags=1 -> 0 speed=40"}));
-    EXPECT_EQ(m.logOf("SetFanSpeed")[0], "SetFanSpeed adapter=0 gpu=0 fan=0 type=1 speed=60 flags=0 -> 0");
-}
-
-TEST(AtiFan, WithoutFanEntryPointsTheFanIsNotSupported) {
-    AtiMachine m;
-    const auto r = m.run(kCard, {"ZXGetFanSpeedInfo", "0", "0", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeed",
-                                 "0", "0", "50", "0", "ZXSetFanSpeedDefault", "0", "0", "0", "ZXGetUsage", "0"},
-                         "", {{"LD_LIBRARY_PATH", zxtest::atisim::noFanFolder()}});
-    EXPECT_EQ(r.of("ZXGetFanSpeedInfo"), "2 0 0 0");
-    EXPECT_EQ(r.of("ZXGetFanSpeed"), "2 0");
-    EXPECT_EQ(r.of("ZXSetFanSpeed"), "2");
-    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "2");
-    EXPECT_EQ(r.of("ZXGetUsage"), "0 40");
+    const auto r = m.run(kCard, {"ZXGetFanSpeedInfo 0 0 0 ZXGetFanSpeed 0 0 0 ZXSetFanSpeed 0 0 60 0",
+                                 "ZXSetFanSpeed 0 0 10 0 ZXSetFanSpeedDefault 0 0 0"});
+    // 10 is below the fan's range.
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetFanSpeedInfo 0 100 20 1", "ZXGetFanSpeed 0 40", "ZXSetFanSpeed 0",
+                              "ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 0"}));
+    EXPECT_EQ(m.driver.logOf("GetFanSpeed"), (Lines{"GetFanSpeed adapter=0 gpu=0 fan=0 type=1 flags=1 -> 0 speed=40"}));
+    EXPECT_EQ(m.driver.logOf("SetFanSpeed")[0], "SetFanSpeed adapter=0 gpu=0 fan=0 type=1 speed=60 flags=0 -> 0");
 }
 
 }  // namespace

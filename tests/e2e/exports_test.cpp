@@ -9,59 +9,47 @@
 #include <regex>
 #include <set>
 #include <string>
-#include <vector>
 
 namespace {
 
-std::set<std::string> definedDynamicSymbols(const std::string& path) {
+std::string contents(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::vector<char> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (file.size() < sizeof(Elf64_Ehdr)) {
-        ADD_FAILURE() << "cannot read " << path;
-        return {};
-    }
-    const auto* eh = reinterpret_cast<const Elf64_Ehdr*>(file.data());
-    if (std::memcmp(eh->e_ident, ELFMAG, SELFMAG) != 0 || eh->e_ident[EI_CLASS] != ELFCLASS64) {
-        ADD_FAILURE() << path << " is not a 64-bit ELF file";
-        return {};
-    }
-    const auto* sections = reinterpret_cast<const Elf64_Shdr*>(file.data() + eh->e_shoff);
-    std::set<std::string> names;
-    for (int i = 0; i < eh->e_shnum; ++i) {
-        if (sections[i].sh_type != SHT_DYNSYM) {
-            continue;
-        }
-        const Elf64_Shdr& strtab = sections[sections[i].sh_link];
-        const auto* syms = reinterpret_cast<const Elf64_Sym*>(file.data() + sections[i].sh_offset);
-        const std::size_t count = sections[i].sh_size / sizeof(Elf64_Sym);
-        for (std::size_t k = 0; k < count; ++k) {
-            const Elf64_Sym& s = syms[k];
-            const unsigned bind = ELF64_ST_BIND(s.st_info);
-            if (s.st_shndx == SHN_UNDEF || (bind != STB_GLOBAL && bind != STB_WEAK)) {
-                continue;
-            }
-            names.insert(file.data() + strtab.sh_offset + s.st_name);
-        }
-    }
-    return names;
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// The exports the public header declares.
-std::set<std::string> declaredExports() {
-    std::ifstream in(std::string(ZX_TEST_SOURCE_DIR) + "/include/zxdisplay.h");
-    const std::string header((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const std::regex declaration(R"(ZX_API ZXStatus ZX_CALL (ZX\w+)\()");
+// Global and weak symbols the 64-bit ELF file defines for dynamic linking.
+std::set<std::string> definedDynamicSymbols(const std::string& file) {
     std::set<std::string> names;
-    for (std::sregex_iterator it(header.begin(), header.end(), declaration), end; it != end; ++it) {
-        names.insert((*it)[1]);
+    const auto* eh = reinterpret_cast<const Elf64_Ehdr*>(file.data());
+    if (file.size() < sizeof(Elf64_Ehdr) || std::memcmp(eh->e_ident, ELFMAG, SELFMAG) != 0 ||
+        eh->e_ident[EI_CLASS] != ELFCLASS64) {
+        ADD_FAILURE() << "not a 64-bit ELF file";
+        return names;
+    }
+    const auto* sections = reinterpret_cast<const Elf64_Shdr*>(file.data() + eh->e_shoff);
+    for (int i = 0; i < eh->e_shnum; ++i) {
+        if (sections[i].sh_type != SHT_DYNSYM) continue;
+        const char* strings = file.data() + sections[sections[i].sh_link].sh_offset;
+        const auto* syms = reinterpret_cast<const Elf64_Sym*>(file.data() + sections[i].sh_offset);
+        for (std::size_t k = 0; k < sections[i].sh_size / sizeof(Elf64_Sym); ++k) {
+            const unsigned bind = ELF64_ST_BIND(syms[k].st_info);
+            if (syms[k].st_shndx != SHN_UNDEF && (bind == STB_GLOBAL || bind == STB_WEAK)) {
+                names.insert(strings + syms[k].st_name);
+            }
+        }
     }
     return names;
 }
 
 TEST(SharedLibrary, ExportsExactlyTheFiftyThreeFunctionsOfTheHeader) {
-    const auto exports = declaredExports();
-    ASSERT_EQ(exports.size(), 53u);
-    EXPECT_EQ(definedDynamicSymbols(ZX_TEST_SHARED_LIBRARY), exports);
+    const std::string header = contents(std::string(ZX_TEST_SOURCE_DIR) + "/include/zxdisplay.h");
+    const std::regex declaration(R"(ZX_API ZXStatus ZX_CALL (ZX\w+)\()");
+    std::set<std::string> declared;
+    for (std::sregex_iterator it(header.begin(), header.end(), declaration), end; it != end; ++it) {
+        declared.insert((*it)[1]);
+    }
+    ASSERT_EQ(declared.size(), 53u);
+    EXPECT_EQ(definedDynamicSymbols(contents(ZX_TEST_SHARED_LIBRARY)), declared);
 }
 
 }  // namespace

@@ -3,9 +3,6 @@
 // call log shows exactly what reached the driver.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,259 +12,236 @@
 
 namespace {
 
-using zxtest::addPciDevice;
-using zxtest::HostDeployment;
-using zxtest::HostResult;
-using zxtest::nvidiaCard;
-
-const char* kSection = "[10DE_0611_A102_7A3C]\n";
+using zxtest::Lines;
 
 // Three levels of GPU (0), memory (4) and shader (7) clocks, current level 1.
-std::string threeLevels(unsigned bus) {
-    std::string s = "gpu bus=" + std::to_string(bus) + " levels=3 current=1\n";
-    const unsigned selectors[] = {0, 1, 2};
+std::string threeLevels() {
+    std::string s = "gpu bus=1 levels=3 current=1\n";
     for (unsigned i = 0; i < 3; ++i) {
-        const std::string sel = std::to_string(selectors[i]);
-        s += "clock sel=" + sel + " domain=0 freq=" + std::to_string(300000 + 200000 * i) +
-             " default=" + std::to_string(300000 + 200000 * i) + " min=100000 max=1999999\n";
-        s += "clock sel=" + sel + " domain=4 freq=" + std::to_string(500000 + 300000 * i) +
-             " default=" + std::to_string(500000 + 300000 * i) + " min=200000 max=" + std::to_string(1500000 + i * 1000) +
-             "\n";
-        s += "clock sel=" + sel + " domain=7 freq=" + std::to_string(600000 + 400000 * i) +
-             " default=" + std::to_string(600000 + 400000 * i) + " min=200000 max=2500000\n";
+        auto clock = [&](unsigned domain, unsigned freq, const std::string& range) {
+            const std::string f = std::to_string(freq);
+            s += "clock sel=" + std::to_string(i) + " domain=" + std::to_string(domain) + " freq=" + f +
+                 " default=" + f + " " + range + "\n";
+        };
+        clock(0, 300000 + 200000 * i, "min=100000 max=1999999");
+        clock(4, 500000 + 300000 * i, "min=200000 max=" + std::to_string(1500000 + i * 1000));
+        clock(7, 600000 + 400000 * i, "min=200000 max=2500000");
     }
     return s;
 }
 
+const char* kFans = "gpu bus=1\ncooler type=1 target=2 level=20\ncooler type=1 target=7 min=30 max=100 level=40\n";
+
 class NvidiaE2E : public ::testing::Test {
 protected:
-    void SetUp() override { addPciDevice(nvidiaCard("0000:01:00.0")); }
+    void SetUp() override { zxtest::addPciDevice("0000:01:00.0"); }
 
-    // Runs the host after ZXInitLib on the given scenario and profile.
-    HostResult run(const std::string& scenario, std::vector<std::string> commands,
-                   const std::string& profile = "") {
-        const std::string scenarioPath = zxtest::testRoot() + "/scenario";
-        zxtest::writeFile(scenarioPath, scenario);
-        host.addCardData("NVVGA.DAT", std::string(kSection) + profile);
-        commands.insert(commands.begin(), "ZXInitLib");
-        return host.run(commands, {{"ZXSIM_NVAPI_SCENARIO", scenarioPath}, {"ZXSIM_NVAPI_LOG", logPath()}});
-    }
-
-    std::string logPath() const { return zxtest::testRoot() + "/nvapi.log"; }
-    std::vector<std::string> log() const {
-        std::vector<std::string> lines;
-        std::istringstream in(zxtest::readFile(logPath()));
-        for (std::string line; std::getline(in, line);) lines.push_back(line);
-        return lines;
-    }
-    // Log lines of one operation, in order.
-    std::vector<std::string> logOf(const std::string& op) const {
-        std::vector<std::string> out;
-        for (const auto& l : log()) {
-            if (l.rfind(op + " ", 0) == 0) out.push_back(l);
-        }
-        return out;
-    }
-    // Log lines after ZXInitLib's last one (the perf query of start-up).
-    std::vector<std::string> logAfterStartUp() const {
-        auto lines = log();
-        auto it = std::find_if(lines.begin(), lines.end(),
-                               [](const std::string& l) { return l.rfind("GetPerfClocks gpu=0 sel=0", 0) == 0; });
-        return it == lines.end() ? lines : std::vector<std::string>(it + 1, lines.end());
+    // Runs the host after ZXInitLib on the scenario and profile.
+    zxtest::HostResult run(const std::string& scenario, const Lines& commands, const std::string& profile = "") {
+        driver.clearLog();
+        host.addCardData("NVVGA.DAT", std::string("[") + zxtest::kNvidiaCard + "]\n" + profile);
+        Lines all{"ZXInitLib"};
+        all.insert(all.end(), commands.begin(), commands.end());
+        return host.run(all, driver.env(scenario));
     }
 
-    HostDeployment host;
+    zxtest::HostDeployment host;
+    zxtest::SimDriver driver;
 };
 
 TEST_F(NvidiaE2E, TwoIdenticalCardsStartWithTheLowerBusAsGpuZero) {
-    addPciDevice(nvidiaCard("0000:02:00.0"));
+    zxtest::addPciDevice("0000:02:00.0");
     const auto r = run("gpu bus=3\nthermal temp=70\ngpu bus=1\nthermal temp=40\n",
-                       {"ZXGetGpuCount", "ZXGetTemperature", "0", "ZXGetTemperature", "1", "ZXGetVGAInfoDescription",
-                        "0"},
+                       {"ZXGetGpuCount ZXGetTemperature 0 ZXGetTemperature 1 ZXGetVGAInfoDescription 0"},
                        "VGAInfoString0=Twin card\n");
     EXPECT_EQ(r.of("ZXInitLib"), "0");
     EXPECT_EQ(r.of("ZXGetGpuCount"), "0 2");
-    EXPECT_EQ(r.allOf("ZXGetTemperature"), (std::vector<std::string>{"0 40", "0 70"}));
+    EXPECT_EQ(r.allOf("ZXGetTemperature"), (Lines{"0 40", "0 70"}));
     // The card data file beside the host was decoded.
     EXPECT_EQ(r.of("ZXGetVGAInfoDescription").substr(0, 15), "0 1 [Twin card]");
-}
-
-TEST_F(NvidiaE2E, EqualBusesKeepTheDriversOrder) {
-    addPciDevice(nvidiaCard("0000:02:00.0"));
-    const auto r = run("gpu bus=2\nthermal temp=70\ngpu bus=2\nthermal temp=40\n", {"ZXGetTemperature", "0"});
-    EXPECT_EQ(r.of("ZXGetTemperature"), "0 70");
+    // Equal buses keep the driver's order.
+    EXPECT_EQ(
+        run("gpu bus=2\nthermal temp=70\ngpu bus=2\nthermal temp=40\n", {"ZXGetTemperature 0"}).of("ZXGetTemperature"),
+        "0 70");
 }
 
 TEST_F(NvidiaE2E, StartUpTalksToTheDriverInTheDocumentedOrder) {
-    addPciDevice(nvidiaCard("0000:02:00.0"));
+    zxtest::addPciDevice("0000:02:00.0");
     const auto r = run("gpu bus=3 levels=3\nclock sel=0 domain=0 freq=1\ngpu bus=1\n", {"ZXInitLib"});
-    EXPECT_EQ(r.allOf("ZXInitLib"), (std::vector<std::string>{"0", "0"}));
-    std::vector<std::string> calls;
-    for (const auto& l : log()) {
-        if (l.rfind("QueryInterface", 0) != 0) calls.push_back(l);
-    }
+    EXPECT_EQ(r.allOf("ZXInitLib"), (Lines{"0", "0"}));
     // The second start-up enumerates again but binds nothing again.
-    const std::vector<std::string> once = {
-        "EnumPhysicalGPUs -> 0 count=2", "GetBusId gpu=0 -> 0 bus=3", "GetBusId gpu=1 -> 0 bus=1",
-        "I2CRead gpu=1 addr=0x3E reg=0x20 -> -1", "GetPerfClocks gpu=1 sel=0 -> 0"};
-    std::vector<std::string> expected = {"Initialize -> 0"};
-    expected.insert(expected.end(), once.begin(), once.end());
-    expected.insert(expected.end(), once.begin(), once.end());
+    const Lines once = {"EnumPhysicalGPUs -> 0 count=2", "GetBusId gpu=0 -> 0 bus=3", "GetBusId gpu=1 -> 0 bus=1",
+                        "I2CRead gpu=1 addr=0x3E reg=0x20 -> -1", "GetPerfClocks gpu=1 sel=0 -> 0"};
+    Lines expected = {"Initialize -> 0"}, queries;
+    for (int i = 0; i < 2; ++i) expected.insert(expected.end(), once.begin(), once.end());
+    Lines calls = driver.log();
+    std::erase_if(calls, [](const std::string& l) { return l.rfind("QueryInterface", 0) == 0; });
     EXPECT_EQ(calls, expected);
     // The driver is asked for each operation by its interface ID, once.
-    std::vector<std::string> queries;
     for (const char* id : {"0x0150E828", "0xE5AC921F", "0x1BE0B8E5", "0x1EA54A3B", "0x07BCF4AC", "0xE3640A56",
                            "0xDA141340", "0x891FA0AE", "0x8F6ED0FB", "0x4D7B0709", "0x283AC65A"}) {
         queries.push_back(std::string("QueryInterface ") + id + " -> found");
     }
-    EXPECT_EQ(logOf("QueryInterface"), queries);
+    EXPECT_EQ(driver.logOf("QueryInterface"), queries);
 }
 
-TEST_F(NvidiaE2E, NoNvapiLibraryMeansNoStartAndNoDriverCall) {
-    for (const char* system : {"/usr/lib/x86_64-linux-gnu/libnvidia-api.so.1", "/usr/lib64/libnvidia-api.so.1",
-                               "/usr/lib/libnvidia-api.so.1"}) {
-        if (zxtest::fileExists(system)) GTEST_SKIP() << "a real NVAPI library is installed: " << system;
+TEST_F(NvidiaE2E, AFailingInitialiseEnumerationOrClocksQueryFailsStartUp) {
+    for (const char* scenario : {"init status=-1\ngpu bus=1\n", "fault op=EnumPhysicalGPUs status=-1\ngpu bus=1\n", "",
+                                 "fault op=GetPerfClocks status=-1\ngpu bus=1\n"}) {
+        EXPECT_EQ(run(scenario, {"ZXGetGpuCount"}).lines, (Lines{"ZXInitLib 1", "ZXGetGpuCount 3 0"})) << scenario;
     }
-    const std::string empty = zxtest::testRoot() + "/nolibs";
-    zxtest::makeDirs(empty);
-    const auto r = host.run({"ZXInitLib", "ZXGetGpuCount"},
-                            {{"LD_LIBRARY_PATH", empty}, {"ZXSIM_NVAPI_LOG", logPath()}});
-    EXPECT_EQ(r.of("ZXInitLib"), "1");
-    EXPECT_EQ(r.of("ZXGetGpuCount"), "3 0");
-    EXPECT_FALSE(zxtest::fileExists(logPath()));
-}
-
-TEST_F(NvidiaE2E, AFailingInitialiseOrEnumerationFailsStartUp) {
-    EXPECT_EQ(run("init status=-1\ngpu bus=1\n", {}).of("ZXInitLib"), "1");
-    EXPECT_EQ(run("fault op=EnumPhysicalGPUs status=-1\ngpu bus=1\n", {}).of("ZXInitLib"), "1");
-    EXPECT_EQ(run("", {"ZXGetGpuCount"}).of("ZXInitLib"), "1");  // no GPU at all
-    EXPECT_EQ(run("fault op=GetPerfClocks status=-1\ngpu bus=1\n", {}).of("ZXInitLib"), "1");
 }
 
 TEST_F(NvidiaE2E, SettingAClockAppliesItsEntryAndReappliesTheLowerClocksOfTheLevel) {
-    const auto r = run(threeLevels(1), {"ZXSetPerformanceLevelGPUClock", "0", "1", "700",
-                                        "ZXSetPerformanceLevelMemoryClock", "0", "2", "1000",
-                                        "ZXSetPerformanceLevelShaderClock", "0", "0", "900",
-                                        "ZXGetPerformanceLevelGPUClocks", "0"});
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelGPUClock"), "0");
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelMemoryClock"), "0");
-    EXPECT_EQ(r.of("ZXSetPerformanceLevelShaderClock"), "0");
+    const auto r =
+        run(threeLevels(), {"ZXSetPerformanceLevelGPUClock 0 1 700 ZXSetPerformanceLevelMemoryClock 0 2 1000",
+                            "ZXSetPerformanceLevelShaderClock 0 0 900 ZXGetPerformanceLevelGPUClocks 0"});
+    EXPECT_EQ(r.lines,
+              (Lines{"ZXInitLib 0", "ZXSetPerformanceLevelGPUClock 0", "ZXSetPerformanceLevelMemoryClock 0",
+                     "ZXSetPerformanceLevelShaderClock 0", "ZXGetPerformanceLevelGPUClocks 0 3 300 700 700 0"}));
     // The memory clock re-applies the GPU clock, the shader clock both, each
     // at the frequency the driver reported.
-    EXPECT_EQ(logOf("SetPerfClocks"),
-              (std::vector<std::string>{"SetPerfClocks gpu=0 sel=1 flagged=[0:700000] -> 0",
-                                        "SetPerfClocks gpu=0 sel=2 flagged=[0:700000,4:1000000] -> 0",
-                                        "SetPerfClocks gpu=0 sel=0 flagged=[0:300000,4:500000,7:900000] -> 0"}));
-    EXPECT_EQ(r.of("ZXGetPerformanceLevelGPUClocks"), "0 3 300 700 700 0");
+    EXPECT_EQ(driver.logOf("SetPerfClocks"),
+              (Lines{"SetPerfClocks gpu=0 sel=1 flagged=[0:700000] -> 0",
+                     "SetPerfClocks gpu=0 sel=2 flagged=[0:700000,4:1000000] -> 0",
+                     "SetPerfClocks gpu=0 sel=0 flagged=[0:300000,4:500000,7:900000] -> 0"}));
 }
 
 TEST_F(NvidiaE2E, RestoringDefaultsStopsAtTheFirstFailingLevel) {
-    std::string scenario = threeLevels(1);
     // Level 1 was changed earlier; restoring fails on level 1's set.
-    scenario += "fault op=SetPerfClocks status=-1 after=1\n";
-    const auto r = run(scenario, {"ZXSetGPUClockDefault", "0"});
+    const auto r = run(threeLevels() + "fault op=SetPerfClocks status=-1 after=1\n", {"ZXSetGPUClockDefault 0"});
     EXPECT_EQ(r.of("ZXSetGPUClockDefault"), "1");
-    EXPECT_EQ(logOf("SetPerfClocks"), (std::vector<std::string>{"SetPerfClocks gpu=0 sel=0 flagged=[0:300000] -> 0",
-                                                                "SetPerfClocks gpu=0 sel=1 flagged=[0:500000] -> -1"}));
+    EXPECT_EQ(driver.logOf("SetPerfClocks"), (Lines{"SetPerfClocks gpu=0 sel=0 flagged=[0:300000] -> 0",
+                                                    "SetPerfClocks gpu=0 sel=1 flagged=[0:500000] -> -1"}));
 }
 
-const char* kFans = "gpu bus=1\ncooler type=1 target=2 level=20\ncooler type=1 target=7 min=30 max=100 level=40\n";
-
 TEST_F(NvidiaE2E, TheGpuFanIsTheFirstFanRowCoolingTheGpu) {
-    const auto r = run(kFans, {"ZXGetFanSpeedInfo", "0", "5", "0", "ZXGetFanSpeed", "0", "5", "0", "ZXSetFanSpeed",
-                               "0", "5", "60", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeedDefault", "0", "0",
-                               "0", "ZXGetFanSpeed", "0", "0", "0"});
-    EXPECT_EQ(r.of("ZXGetFanSpeedInfo"), "0 100 30 1");
-    EXPECT_EQ(r.allOf("ZXGetFanSpeed"), (std::vector<std::string>{"0 40", "0 60", "0 40"}));
-    EXPECT_EQ(r.of("ZXSetFanSpeed"), "0");
-    EXPECT_EQ(r.of("ZXSetFanSpeedDefault"), "0");
-    EXPECT_EQ(logOf("SetCoolerLevels"),
-              (std::vector<std::string>{"SetCoolerLevels gpu=0 index=1 rows=[0/0,60/1,0/0] -> 0"}));
-    EXPECT_EQ(logOf("RestoreCoolerSettings"),
-              (std::vector<std::string>{"RestoreCoolerSettings gpu=0 indices=[1] -> 0"}));
+    const auto r = run(kFans, {"ZXGetFanSpeedInfo 0 5 0 ZXGetFanSpeed 0 5 0 ZXSetFanSpeed 0 5 60 0",
+                               "ZXGetFanSpeed 0 0 0 ZXSetFanSpeedDefault 0 0 0 ZXGetFanSpeed 0 0 0"});
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetFanSpeedInfo 0 100 30 1", "ZXGetFanSpeed 0 40", "ZXSetFanSpeed 0",
+                              "ZXGetFanSpeed 0 60", "ZXSetFanSpeedDefault 0", "ZXGetFanSpeed 0 40"}));
+    EXPECT_EQ(driver.logOf("SetCoolerLevels"), (Lines{"SetCoolerLevels gpu=0 index=1 rows=[0/0,60/1,0/0] -> 0"}));
+    EXPECT_EQ(driver.logOf("RestoreCoolerSettings"), (Lines{"RestoreCoolerSettings gpu=0 indices=[1] -> 0"}));
 }
 
 // Answers of the exports on one scenario and profile; calls counts the
 // driver calls after start-up (-1: not counted).
 TEST_F(NvidiaE2E, ExportsAnswerWhatTheDriverAndTheProfileSay) {
-    const std::string gpu = "gpu bus=1\n";
+    const std::string gpu = "gpu bus=1\n", levels = threeLevels();
     struct Case {
         const char* what;
-        std::string scenario;
-        std::string profile;
-        std::vector<std::string> commands;
-        std::vector<std::string> lines;
+        std::string scenario, profile, commands;
+        Lines lines;  // after ZXInitLib's
         int calls;
     };
     const Case cases[] = {
-        {"control mode 0x1A", gpu, "", {"ZXGetControlMode"}, {"ZXGetControlMode 0 26"}, 0},
-        {"control mode 0x1B", gpu, "GPUVoltageStep=25\n", {"ZXGetControlMode"}, {"ZXGetControlMode 0 27"}, 0},
-        {"control mode 0x103F, never the DAC bit", gpu,
+        {"control mode 0x1A", gpu, "", "ZXGetControlMode", {"ZXGetControlMode 0 26"}, 0},
+        {"control mode 0x1B", gpu, "GPUVoltageStep=25\n", "ZXGetControlMode", {"ZXGetControlMode 0 27"}, 0},
+        {"control mode 0x103F, never the DAC bit",
+         gpu,
          "GPUVoltageStep=1\nMemoryVoltageStep=1\nPWMClockStep=1\nCanSet2DAs3DClock=1\nDACSupported=1\n",
-         {"ZXGetControlMode"}, {"ZXGetControlMode 0 4159"}, 0},
-        {"descriptions end at the first gap, long ones are cut", gpu,
+         "ZXGetControlMode",
+         {"ZXGetControlMode 0 4159"},
+         0},
+        {"descriptions end at the first gap, long ones are cut",
+         gpu,
          "VGAInfoString0=First\nVGAInfoString1=" + std::string(60, 'x') + "\nVGAInfoString3=Fourth\n",
-         {"ZXGetVGAInfoDescription", "0"},
-         {"ZXGetVGAInfoDescription 0 2 [First] [" + std::string(39, 'x') + "] [] [] [] [] [] [] [] []"}, 0},
-        {"current level; a GPU beyond the count reaches no driver", threeLevels(1), "",
-         {"ZXGetCurrentPerformanceLevel", "0", "ZXGetCurrentPerformanceLevel", "1"},
-         {"ZXGetCurrentPerformanceLevel 0 1", "ZXGetCurrentPerformanceLevel 1 0"}, 1},
-        {"level clocks per level in whole MHz, step 1", threeLevels(1) + "clock sel=4 domain=0 freq=1\n", "",
-         {"ZXGetPerformanceLevelGPUClocks", "0", "ZXGetPerformanceDefaultMemoryClocks", "0", "ZXGetGPUClockInfoEx",
-          "0", "2", "ZXGetMemoryClockInfoEx", "0", "2"},
+         "ZXGetVGAInfoDescription 0",
+         {"ZXGetVGAInfoDescription 0 2 [First] [" + std::string(39, 'x') + "] [] [] [] [] [] [] [] []"},
+         0},
+        {"current level; a GPU beyond the count reaches no driver",
+         levels,
+         "",
+         "ZXGetCurrentPerformanceLevel 0 ZXGetCurrentPerformanceLevel 1",
+         {"ZXGetCurrentPerformanceLevel 0 1", "ZXGetCurrentPerformanceLevel 1 0"},
+         1},
+        {"level clocks per level in whole MHz, step 1",
+         levels + "clock sel=4 domain=0 freq=1\n",
+         "",
+         "ZXGetPerformanceLevelGPUClocks 0 ZXGetPerformanceDefaultMemoryClocks 0 ZXGetGPUClockInfoEx 0 2 "
+         "ZXGetMemoryClockInfoEx 0 2",
          {"ZXGetPerformanceLevelGPUClocks 0 3 300 500 700 0", "ZXGetPerformanceDefaultMemoryClocks 0 3 500 800 1100 0",
           "ZXGetGPUClockInfoEx 0 1999 100 1", "ZXGetMemoryClockInfoEx 0 1502 200 1"},
          -1},
-        {"clock info at the current level", threeLevels(1), "", {"ZXGetMemoryClockInfo", "0"},
-         {"ZXGetMemoryClockInfo 0 1501 200 1"}, 2},
+        {"clock info at the current level",
+         levels,
+         "",
+         "ZXGetMemoryClockInfo 0",
+         {"ZXGetMemoryClockInfo 0 1501 200 1"},
+         2},
         {"no shader entry: every shader operation unsupported",
-         "gpu bus=1 levels=2\nclock sel=0 domain=0 freq=300000\nclock sel=1 domain=0 freq=400000\n", "",
-         {"ZXGetPerformanceLevelShaderClocks", "0", "ZXGetShaderClockInfo", "0", "ZXSetPerformanceLevelShaderClock",
-          "0", "0", "500", "ZXSetShaderClockDefault", "0", "ZXSetPerformanceLevelMemoryClock", "0", "0", "500"},
+         "gpu bus=1 levels=2\nclock sel=0 domain=0 freq=300000\nclock sel=1 domain=0 freq=400000\n",
+         "",
+         "ZXGetPerformanceLevelShaderClocks 0 ZXGetShaderClockInfo 0 ZXSetPerformanceLevelShaderClock 0 0 500 "
+         "ZXSetShaderClockDefault 0 ZXSetPerformanceLevelMemoryClock 0 0 500",
          {"ZXGetPerformanceLevelShaderClocks 2 2 0 0 0 0", "ZXGetShaderClockInfo 2 0 0 0",
           "ZXSetPerformanceLevelShaderClock 2", "ZXSetShaderClockDefault 2", "ZXSetPerformanceLevelMemoryClock 2"},
          -1},
-        {"no levels: no clocks, no driver call", "gpu bus=1 levels=0\n", "",
-         {"ZXGetPerformanceLevelGPUClocks", "0", "ZXGetPerformanceDefaultGPUClocks", "0", "ZXSetGPUClockDefault", "0"},
+        {"no levels: no clocks, no driver call",
+         "gpu bus=1 levels=0\n",
+         "",
+         "ZXGetPerformanceLevelGPUClocks 0 ZXGetPerformanceDefaultGPUClocks 0 ZXSetGPUClockDefault 0",
          {"ZXGetPerformanceLevelGPUClocks 0 0 0 0 0 0", "ZXGetPerformanceDefaultGPUClocks 0 0 0 0 0 0",
           "ZXSetGPUClockDefault 0"},
          0},
-        {"restoring defaults brings every level back", threeLevels(1), "",
-         {"ZXSetPerformanceLevelMemoryClock", "0", "0", "900", "ZXSetPerformanceLevelMemoryClock", "0", "2", "1200",
-          "ZXSetMemoryClockDefault", "0", "ZXGetPerformanceLevelMemoryClocks", "0"},
+        {"restoring defaults brings every level back",
+         levels,
+         "",
+         "ZXSetPerformanceLevelMemoryClock 0 0 900 ZXSetPerformanceLevelMemoryClock 0 2 1200 ZXSetMemoryClockDefault 0 "
+         "ZXGetPerformanceLevelMemoryClocks 0",
          {"ZXSetPerformanceLevelMemoryClock 0", "ZXSetPerformanceLevelMemoryClock 0", "ZXSetMemoryClockDefault 0",
           "ZXGetPerformanceLevelMemoryClocks 0 3 500 800 1100 0"},
          -1},
-        {"levels beyond the four selectors", threeLevels(1), "",
-         {"ZXGetGPUClockInfoEx", "0", "4", "ZXSetPerformanceLevelGPUClock", "0", "4", "500"},
-         {"ZXGetGPUClockInfoEx 2 0 0 0", "ZXSetPerformanceLevelGPUClock 2"}, 0},
-        {"the driver refusing a clock", threeLevels(1), "",
-         {"ZXSetPerformanceLevelGPUClock", "0", "0", "5000", "ZXGetPerformanceLevelGPUClocks", "0"},
-         {"ZXSetPerformanceLevelGPUClock 1", "ZXGetPerformanceLevelGPUClocks 0 3 300 500 700 0"}, -1},
-        {"no GPU fan: every fan operation fails", "gpu bus=1\ncooler type=2 target=1\n", "",
-         {"ZXGetFanSpeedInfo", "0", "0", "0", "ZXGetFanSpeed", "0", "0", "0", "ZXSetFanSpeed", "0", "0", "50", "0",
-          "ZXSetFanSpeedDefault", "0", "0", "0"},
-         {"ZXGetFanSpeedInfo 1 0 0 0", "ZXGetFanSpeed 1 0", "ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 1"}, -1},
+        {"levels beyond the four selectors",
+         levels,
+         "",
+         "ZXGetGPUClockInfoEx 0 4 ZXSetPerformanceLevelGPUClock 0 4 500",
+         {"ZXGetGPUClockInfoEx 2 0 0 0", "ZXSetPerformanceLevelGPUClock 2"},
+         0},
+        {"the driver refusing a clock",
+         levels,
+         "",
+         "ZXSetPerformanceLevelGPUClock 0 0 5000 ZXGetPerformanceLevelGPUClocks 0",
+         {"ZXSetPerformanceLevelGPUClock 1", "ZXGetPerformanceLevelGPUClocks 0 3 300 500 700 0"},
+         -1},
+        {"no GPU fan: every fan operation fails",
+         "gpu bus=1\ncooler type=2 target=1\n",
+         "",
+         "ZXGetFanSpeedInfo 0 0 0 ZXGetFanSpeed 0 0 0 ZXSetFanSpeed 0 0 50 0 ZXSetFanSpeedDefault 0 0 0",
+         {"ZXGetFanSpeedInfo 1 0 0 0", "ZXGetFanSpeed 1 0", "ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 1"},
+         -1},
         {"fan failures of the driver",
-         std::string(kFans) + "fault op=SetCoolerLevels status=-5\nfault op=RestoreCoolerSettings status=-5\n", "",
-         {"ZXSetFanSpeed", "0", "0", "60", "0", "ZXSetFanSpeedDefault", "0", "0", "0"},
-         {"ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 1"}, -1},
-        {"temperature; no usage, no DAC", "gpu bus=1\nthermal temp=63\n", "",
-         {"ZXGetTemperature", "0", "ZXGetUsage", "0", "ZXGetDACLevel", "0", "ZXSetDACLevel", "0", "1"},
-         {"ZXGetTemperature 0 63", "ZXGetUsage 1 0", "ZXGetDACLevel 2 0", "ZXSetDACLevel 2"}, -1},
-        {"a failing thermal read", "gpu bus=1\nthermal temp=63\nfault op=GetThermalSettings status=-1\n", "",
-         {"ZXGetTemperature", "0"}, {"ZXGetTemperature 1 0"}, -1},
-        {"an operation the driver does not offer", "missing op=GetThermalSettings\ngpu bus=1\nthermal temp=50\n", "",
-         {"ZXGetTemperature", "0"}, {"ZXGetTemperature 1 0"}, 0},
+         std::string(kFans) + "fault op=SetCoolerLevels status=-5\nfault op=RestoreCoolerSettings status=-5\n",
+         "",
+         "ZXSetFanSpeed 0 0 60 0 ZXSetFanSpeedDefault 0 0 0",
+         {"ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 1"},
+         -1},
+        {"temperature; no usage, no DAC",
+         "gpu bus=1\nthermal temp=63\n",
+         "",
+         "ZXGetTemperature 0 ZXGetUsage 0 ZXGetDACLevel 0 ZXSetDACLevel 0 1",
+         {"ZXGetTemperature 0 63", "ZXGetUsage 1 0", "ZXGetDACLevel 2 0", "ZXSetDACLevel 2"},
+         -1},
+        {"a failing thermal read",
+         "gpu bus=1\nthermal temp=63\nfault op=GetThermalSettings status=-1\n",
+         "",
+         "ZXGetTemperature 0",
+         {"ZXGetTemperature 1 0"},
+         -1},
+        {"an operation the driver does not offer",
+         "missing op=GetThermalSettings\ngpu bus=1\nthermal temp=50\n",
+         "",
+         "ZXGetTemperature 0",
+         {"ZXGetTemperature 1 0"},
+         0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        std::remove(logPath().c_str());
-        const auto r = run(c.scenario, c.commands, c.profile);
+        const auto r = run(c.scenario, {c.commands}, c.profile);
         EXPECT_EQ(r.of("ZXInitLib"), "0");
-        EXPECT_EQ(std::vector<std::string>(r.lines.begin() + 1, r.lines.end()), c.lines);
+        EXPECT_EQ(Lines(r.lines.begin() + 1, r.lines.end()), c.lines);
         if (c.calls >= 0) {
-            EXPECT_EQ(logAfterStartUp().size(), static_cast<std::size_t>(c.calls));
+            EXPECT_EQ(driver.logAfter("GetPerfClocks gpu=0 sel=0").size(), static_cast<std::size_t>(c.calls));
         }
     }
 }

@@ -95,15 +95,10 @@ void *memalign(size_t alignment, size_t size) {
     return __libc_memalign(alignment, size);
 }
 
-void *aligned_alloc(size_t alignment, size_t size) {
-    allocated();
-    return __libc_memalign(alignment, size);
-}
+void *aligned_alloc(size_t alignment, size_t size) __attribute__((alias("memalign")));
 
 int posix_memalign(void **out, size_t alignment, size_t size) {
-    void *p;
-    allocated();
-    p = __libc_memalign(alignment, size);
+    void *p = memalign(alignment, size);
     if (p == NULL) {
         return 12; /* ENOMEM */
     }
@@ -112,30 +107,9 @@ int posix_memalign(void **out, size_t alignment, size_t size) {
 }
 
 static int open_at(int dir, const char *path, int flags, va_list args) {
-    mode_t mode = 0;
-    if (flags & (O_CREAT | O_TMPFILE)) {
-        mode = va_arg(args, mode_t);
-    }
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;
     counted(&opens);
     return (int)syscall(SYS_openat, dir, path, flags, mode);
-}
-
-int open(const char *path, int flags, ...) {
-    int fd;
-    va_list args;
-    va_start(args, flags);
-    fd = open_at(AT_FDCWD, path, flags, args);
-    va_end(args);
-    return fd;
-}
-
-int open64(const char *path, int flags, ...) {
-    int fd;
-    va_list args;
-    va_start(args, flags);
-    fd = open_at(AT_FDCWD, path, flags, args);
-    va_end(args);
-    return fd;
 }
 
 int openat(int dir, const char *path, int flags, ...) {
@@ -147,26 +121,24 @@ int openat(int dir, const char *path, int flags, ...) {
     return fd;
 }
 
-int openat64(int dir, const char *path, int flags, ...) {
+int open(const char *path, int flags, ...) {
     int fd;
     va_list args;
     va_start(args, flags);
-    fd = open_at(dir, path, flags, args);
+    fd = open_at(AT_FDCWD, path, flags, args);
     va_end(args);
     return fd;
 }
 
-int __open_2(const char *path, int flags) {
-    counted(&opens);
-    return (int)syscall(SYS_openat, AT_FDCWD, path, flags, 0);
-}
+int open64(const char *path, int flags, ...) __attribute__((alias("open")));
+int openat64(int dir, const char *path, int flags, ...) __attribute__((alias("openat")));
 
+/* The fortified forms, without a mode. */
 int __openat_2(int dir, const char *path, int flags) {
     counted(&opens);
     return (int)syscall(SYS_openat, dir, path, flags, 0);
 }
 
-int creat(const char *path, mode_t mode) {
-    counted(&opens);
-    return (int)syscall(SYS_openat, AT_FDCWD, path, O_CREAT | O_WRONLY | O_TRUNC, mode);
-}
+int __open_2(const char *path, int flags) { return __openat_2(AT_FDCWD, path, flags); }
+
+int creat(const char *path, mode_t mode) { return open(path, O_CREAT | O_WRONLY | O_TRUNC, mode); }

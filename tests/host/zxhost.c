@@ -1,28 +1,10 @@
 /*
- * A small host application written against the public C header, deployed by
- * the end-to-end tests into a temporary folder beside card data files, as a
- * real application would be. Each argument is one command; each command
- * prints one line.
- *
- *   <ExportName> [numbers...]  calls the export with the numbers as its input
- *                              arguments and prints "<ExportName> <status>"
- *                              followed by its outputs. Outputs are pre-filled
- *                              with 0xAA bytes, so uncleared words show.
- *   sleep:<ms>                 pauses
- *   touch:<path>               creates a file (tells a test a point is reached)
- *   wait:<path>                waits until a file exists
- *   hold                       waits until killed
- *   repeat:<ms> <ExportName> [numbers...]
- *                              calls the export again and again for ms
- *                              milliseconds and prints "repeat <ExportName>
- *                              <calls>" and the count of each status s0..s5
- *   fork                       the child runs the commands that follow, with
- *                              "child:" before each line, and ends at "parent";
- *                              the parent goes on after that "parent"
- *   count:start, count:stop    when the call counter (tests/host/zxcount.c)
- *                              is preloaded: counts heap allocations and file
- *                              opens in between and prints
- *                              "count <allocations> <opens>"
+ * A host application written against the public C header, deployed by the
+ * end-to-end tests beside card data files as a real application would be.
+ * Each argument is one command (docs/testing.md lists them); an export name
+ * takes the numbers that follow as its inputs and prints
+ * "<ExportName> <status> <outputs...>", outputs pre-filled with 0xAA bytes so
+ * that uncleared words show.
  */
 #define _POSIX_C_SOURCE 200809L
 #include <dlfcn.h>
@@ -35,23 +17,9 @@
 
 #include "zxdisplay.h"
 
-enum Shape {
-    NONE,          /* () */
-    OUT1,          /* (u32*) */
-    IN1,           /* (u32) */
-    IN2,           /* (u32, u32) */
-    IN3,           /* (u32, u32, u32) */
-    IN4,           /* (u32, u32, u32, u32) */
-    ADAPTERS,      /* (ZXAdapterInfoRecord*) */
-    GPU_OUT1,      /* (gpu, u32*) */
-    GPU_OUT2,      /* (gpu, u32*, u32*) */
-    GPU_DESC,      /* (gpu, ZXVgaInfoDescription*) */
-    GPU_LEVELS,    /* (gpu, ZXLevelValues*) */
-    GPU_RANGE,     /* (gpu, ZXRangeInfo*) */
-    GPU_IN_RANGE,  /* (gpu, u32, ZXRangeInfo*) */
-    FAN_RANGE,     /* (gpu, fan, ZXRangeInfo*, u32) */
-    FAN_OUT1       /* (gpu, fan, u32*, u32) */
-};
+/* Parameter lists: IN inputs, OUT u32 outputs, GPU a leading GPU index, FAN (gpu, fan, out, u32). */
+enum Shape { NONE, OUT1, IN1, IN2, IN3, IN4, ADAPTERS, GPU_OUT1, GPU_OUT2, GPU_DESC, GPU_LEVELS, GPU_RANGE,
+             GPU_IN_RANGE, FAN_RANGE, FAN_OUT1 };
 
 typedef void (*AnyFn)(void);
 
@@ -275,10 +243,6 @@ int main(int argc, char **argv) {
         }
         if (strcmp(cmd, "count:start") == 0 || strcmp(cmd, "count:stop") == 0) {
             count(strcmp(cmd, "count:start") == 0);
-            continue;
-        }
-        if (strncmp(cmd, "sleep:", 6) == 0) {
-            pause_ms(strtol(cmd + 6, NULL, 10));
             continue;
         }
         if (strncmp(cmd, "touch:", 6) == 0) {

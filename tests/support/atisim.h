@@ -6,16 +6,17 @@
 #include <string>
 #include <vector>
 
+#include "support/fake_sysfs.h"
 #include "support/host.h"
 
 namespace zxtest::atisim {
 
-// Card model of fake_sysfs's atiCard(), as the card data file names it.
-inline constexpr const char* kCardId = "1002_9460_0502_7A3C";
+// Card model of the machine's card, as the card data file names it.
+inline constexpr const char* kCardId = kAtiCard;
 
 // Simulator folders below the simulated libraries' folder.
-std::string fallbackOnlyFolder();  // only libatipdlxx32.so
-std::string noFanFolder();         // libatipdlxx.so without the fan entry points
+inline std::string fallbackOnlyFolder() { return std::string(ZX_TEST_SIMLIB_DIR) + "/ati32"; }  // only the 32 library
+inline std::string noFanFolder() { return std::string(ZX_TEST_SIMLIB_DIR) + "/atinofan"; }      // no fan entry points
 
 // One ATI card at PCI 01:00.0 whose DRM card 0 is attached to the desktop,
 // with an empty store (construct in the test body: it empties the test's
@@ -28,28 +29,18 @@ public:
     // the card's section of ATIVGA.DAT; extra variables are added last.
     HostResult run(const std::string& scenario, std::vector<std::string> commands, const std::string& profile = "",
                    const EnvVars& extra = {});
-
-    // The same after two start-ups (the first fills the store): the log then
-    // keeps only the lines the commands caused, for commandLog().
+    // The same after two start-ups (the first fills the store); commandLog()
+    // then holds only the log lines the commands caused.
     HostResult runAfterStartUp(const std::string& scenario, const std::vector<std::string>& commands,
                                const std::string& profile = "", const EnvVars& extra = {});
     const std::vector<std::string>& commandLog() const { return commandLog_; }
-
     // Writes the scenario and card data; the variables a host run needs.
     EnvVars prepare(const std::string& scenario, const std::string& profile = "") const;
 
-    std::vector<std::string> log() const;
-    // Lines of one entry point ("GetODParameters", "WriteAndReadI2CEx", ...),
-    // in order.
-    std::vector<std::string> logOf(const std::string& op) const;
-    // Lines of both I2C entry points, in order.
-    std::vector<std::string> i2cLog() const;
-    void clearLog() const;
-
     HostDeployment host;
+    SimDriver driver{"ATI"};
 
 private:
-    std::string logPath() const;
     std::vector<std::string> commandLog_;
 };
 

@@ -5,7 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -18,77 +18,54 @@ extern char** environ;
 namespace zxtest {
 
 std::string HostResult::of(const std::string& name) const {
-    const std::string prefix = name + " ";
-    for (const auto& l : lines) {
-        if (l.rfind(prefix, 0) == 0) {
-            return l.substr(prefix.size());
-        }
-    }
-    return "<no " + name + " line>";
+    const Lines all = allOf(name);
+    return all.empty() ? "<no " + name + " line>" : all[0];
 }
 
-std::vector<std::string> HostResult::allOf(const std::string& name) const {
-    std::vector<std::string> out;
-    const std::string prefix = name + " ";
+Lines HostResult::allOf(const std::string& name) const {
+    Lines out;
     for (const auto& l : lines) {
-        if (l.rfind(prefix, 0) == 0) {
-            out.push_back(l.substr(prefix.size()));
-        }
+        if (l.rfind(name + " ", 0) == 0) out.push_back(l.substr(name.size() + 1));
     }
     return out;
 }
 
-HostDeployment::HostDeployment(const std::string& folderName) {
-    folder_ = testRoot() + "/" + folderName;
+HostDeployment::HostDeployment(const std::string& folderName)
+    : folder_(testRoot() + "/" + folderName), program_(folder_ + "/zxhost") {
     makeDirs(folder_);
-    program_ = folder_ + "/zxhost";
-    std::filesystem::copy_file(ZX_TEST_HOST_PROGRAM, program_,
-                               std::filesystem::copy_options::overwrite_existing);
-}
-
-void HostDeployment::addFile(const std::string& name, const std::string& content) const {
-    writeFile(folder_ + "/" + name, content);
+    std::filesystem::copy_file(ZX_TEST_HOST_PROGRAM, program_, std::filesystem::copy_options::overwrite_existing);
 }
 
 void HostDeployment::addCardData(const std::string& fileName, const std::string& plain) const {
-    addFile(fileName, encodeCardData(plain));
+    writeFile(folder_ + "/" + fileName, encodeCardData(plain));
 }
 
-pid_t HostDeployment::start(const std::vector<std::string>& commands, const EnvVars& env) const {
+pid_t HostDeployment::start(const Lines& commands, const EnvVars& env) const {
     static int serial = 0;
     const std::string outPath = folder_ + "/.out-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
 
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e != nullptr; ++e) {
-        envStrings.emplace_back(*e);
-    }
+    Lines envStrings;
     auto setVar = [&](const std::string& key, const std::string& value) {
-        for (auto& s : envStrings) {
-            if (s.rfind(key + "=", 0) == 0) {
-                s = key + "=" + value;
-                return;
-            }
-        }
+        std::erase_if(envStrings, [&](const std::string& s) { return s.rfind(key + "=", 0) == 0; });
         envStrings.push_back(key + "=" + value);
     };
+    for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
     setVar("LD_LIBRARY_PATH", ZX_TEST_SIMLIB_DIR);
-    for (const auto& [k, v] : env) {
-        setVar(k, v);
+    for (const auto& [k, v] : env) setVar(k, v);
+
+    Lines args{program_};
+    for (const std::string& c : commands) {
+        std::istringstream words(c);
+        for (std::string w; words >> w;) args.push_back(w);
     }
-    std::vector<char*> envp;
+    std::vector<char*> argv, envp;
+    for (auto& s : args) argv.push_back(s.data());
     for (auto& s : envStrings) envp.push_back(s.data());
+    argv.push_back(nullptr);
     envp.push_back(nullptr);
 
-    std::vector<std::string> args{program_};
-    args.insert(args.end(), commands.begin(), commands.end());
-    std::vector<char*> argv;
-    for (auto& s : args) argv.push_back(s.data());
-    argv.push_back(nullptr);
-
     const pid_t pid = ::fork();
-    if (pid < 0) {
-        throw std::runtime_error("fork failed");
-    }
+    if (pid < 0) throw std::runtime_error("fork failed");
     if (pid == 0) {
         const int fd = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (fd >= 0) {
@@ -111,16 +88,38 @@ HostResult HostDeployment::wait(pid_t pid) const {
     int status = 0;
     ::waitpid(pid, &status, 0);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    std::istringstream in(readFile(outputs_[pid]));
-    for (std::string line; std::getline(in, line);) {
-        r.lines.push_back(line);
-    }
+    r.lines = readLines(outputs_[pid]);
     outputs_.erase(pid);
     return r;
 }
 
-HostResult HostDeployment::run(const std::vector<std::string>& commands, const EnvVars& env) const {
-    return wait(start(commands, env));
+HostResult HostDeployment::run(const Lines& commands, const EnvVars& env) const { return wait(start(commands, env)); }
+
+EnvVars SimDriver::env(const std::string& scenario) const {
+    const std::string path = testRoot() + "/" + name_ + ".scenario";
+    writeFile(path, scenario);
+    return {{"ZXSIM_" + name_ + "_SCENARIO", path}, {"ZXSIM_" + name_ + "_LOG", logPath()}};
 }
+
+std::string SimDriver::logPath() const { return testRoot() + "/" + name_ + ".log"; }
+
+Lines SimDriver::log() const { return readLines(logPath()); }
+
+Lines SimDriver::logOf(const std::string& op) const {
+    Lines out = log();
+    std::erase_if(out, [&](const std::string& l) { return l.rfind(op + " ", 0) != 0; });
+    return out;
+}
+
+Lines SimDriver::logAfter(const std::string& prefix) const {
+    Lines lines = log();
+    const auto it =
+        std::find_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
+    return it == lines.end() ? lines : Lines(it + 1, lines.end());
+}
+
+void SimDriver::clearLog() const { removeTree(logPath()); }
+
+std::string marker(const std::string& name) { return testRoot() + "/" + name; }
 
 }  // namespace zxtest

@@ -14,15 +14,16 @@
 namespace zxtest {
 
 using EnvVars = std::vector<std::pair<std::string, std::string>>;
+using Lines = std::vector<std::string>;
 
 struct HostResult {
-    int exitCode = -1;   // -signal when killed
-    std::vector<std::string> lines;
+    int exitCode = -1;  // -signal when killed
+    Lines lines;
 
     // The first line that starts with "<name> ", without the name.
     std::string of(const std::string& name) const;
-    // All lines that start with "<name> ".
-    std::vector<std::string> allOf(const std::string& name) const;
+    // All lines that start with "<name> ", without the name.
+    Lines allOf(const std::string& name) const;
 };
 
 class HostDeployment {
@@ -30,19 +31,17 @@ public:
     // Deploys into <test root>/<folderName>/.
     explicit HostDeployment(const std::string& folderName = "app");
 
-    const std::string& folder() const { return folder_; }
     // When not -1, the host runs as this user and group (the tests must run
     // as root to change users).
     int userId = -1;
-    void addFile(const std::string& name, const std::string& content) const;
     // Writes an enciphered card data file (e.g. "NVVGA.DAT") holding plain.
     void addCardData(const std::string& fileName, const std::string& plain) const;
 
-    // Runs the commands to completion.
-    HostResult run(const std::vector<std::string>& commands, const EnvVars& env = {}) const;
-
+    // Runs the commands to completion. A command may hold several words
+    // ("ZXSetDACLevel 0 1"): each is one argument of the host.
+    HostResult run(const Lines& commands, const EnvVars& env = {}) const;
     // Starts the commands without waiting; finish with wait().
-    pid_t start(const std::vector<std::string>& commands, const EnvVars& env = {}) const;
+    pid_t start(const Lines& commands, const EnvVars& env = {}) const;
     HostResult wait(pid_t pid) const;
 
 private:
@@ -50,5 +49,27 @@ private:
     std::string program_;
     mutable std::map<pid_t, std::string> outputs_;
 };
+
+// A simulated vendor library as a host process sees it: the scenario file it
+// loads and the call log it appends to (ZXSIM_<name>_SCENARIO, ZXSIM_<name>_LOG).
+class SimDriver {
+public:
+    explicit SimDriver(std::string name = "NVAPI") : name_(std::move(name)) {}
+    // Writes the scenario; the variables a host run needs.
+    EnvVars env(const std::string& scenario) const;
+    std::string logPath() const;
+    Lines log() const;
+    // Lines of one operation ("SetPerfClocks", ...), in order.
+    Lines logOf(const std::string& op) const;
+    // Lines after the first that starts with prefix (all without one).
+    Lines logAfter(const std::string& prefix) const;
+    void clearLog() const;
+
+private:
+    std::string name_;
+};
+
+// Marker files that coordinate processes ("touch:" and "wait:" commands).
+std::string marker(const std::string& name);
 
 }  // namespace zxtest

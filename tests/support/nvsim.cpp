@@ -17,38 +17,27 @@ Simulator::Simulator() {
     if (lib_ == nullptr) {
         lib_ = dlopen((std::string(ZX_TEST_SIMLIB_DIR) + "/" + kLibraryName).c_str(), RTLD_NOW | RTLD_NODELETE);
     }
-    if (lib_ == nullptr) {
-        ADD_FAILURE() << "cannot load the NVAPI simulator: " << dlerror();
-    }
+    if (lib_ == nullptr) ADD_FAILURE() << "cannot load the NVAPI simulator: " << dlerror();
 }
 
 Simulator::~Simulator() {
-    if (lib_ != nullptr) {
-        dlclose(lib_);
-    }
+    if (lib_ != nullptr) dlclose(lib_);
 }
 
 template <typename Fn>
 Fn Simulator::symbol(const char* name) const {
     void* address = lib_ != nullptr ? dlsym(lib_, name) : nullptr;
-    if (address == nullptr) {
-        throw std::runtime_error(std::string("NVAPI simulator lacks ") + name);
-    }
+    if (address == nullptr) throw std::runtime_error(std::string("NVAPI simulator lacks ") + name);
     return reinterpret_cast<Fn>(address);
 }
 
 #define ZXSIM_CALL(name, ...) symbol<decltype(&name)>(#name)(__VA_ARGS__)
 
-void* Simulator::query(std::uint32_t id) const {
-    return symbol<void* (*)(std::uint32_t)>("nvapi_QueryInterface")(id);
-}
+void* Simulator::query(std::uint32_t id) const { return symbol<void* (*)(std::uint32_t)>("nvapi_QueryInterface")(id); }
 
 int Simulator::load(const std::string& scenario) { return ZXSIM_CALL(zxsim_nvapi_load_scenario, scenario.c_str()); }
-
 int Simulator::apply(const std::string& lines) { return ZXSIM_CALL(zxsim_nvapi_apply, lines.c_str()); }
-
 void Simulator::reset() { ZXSIM_CALL(zxsim_nvapi_reset); }
-
 std::string Simulator::lastError() const { return ZXSIM_CALL(zxsim_nvapi_last_error); }
 
 std::vector<std::string> Simulator::log() const {
@@ -62,18 +51,8 @@ std::vector<std::string> Simulator::log() const {
 }
 
 void Simulator::clearLog() { ZXSIM_CALL(zxsim_nvapi_clear_log); }
-
 bool Simulator::initialised() const { return ZXSIM_CALL(zxsim_nvapi_initialised) != 0; }
-
 int Simulator::gpuCount() const { return ZXSIM_CALL(zxsim_nvapi_gpu_count); }
-
-int Simulator::i2cPeek(unsigned gpu, unsigned addr, unsigned reg) const {
-    return ZXSIM_CALL(zxsim_nvapi_i2c_peek, gpu, addr, reg);
-}
-
-int Simulator::i2cPoke(unsigned gpu, unsigned addr, unsigned reg, unsigned value) {
-    return ZXSIM_CALL(zxsim_nvapi_i2c_poke, gpu, addr, reg, value);
-}
 
 #undef ZXSIM_CALL
 

@@ -42,8 +42,6 @@ public:
     void clearLog();
     bool initialised() const;
     int gpuCount() const;
-    int i2cPeek(unsigned gpu, unsigned addr, unsigned reg) const;
-    int i2cPoke(unsigned gpu, unsigned addr, unsigned reg, unsigned value);
 
 private:
     template <typename Fn>

@@ -18,6 +18,7 @@ namespace zxtest {
 namespace {
 
 std::string g_root;
+std::string runtimeDir() { return g_root + "/run"; }
 
 class IsolationListener : public ::testing::EmptyTestEventListener {
 public:
@@ -54,7 +55,6 @@ public:
 const std::string& testRoot() { return g_root; }
 std::string homeDir() { return g_root + "/home"; }
 std::string configDir() { return g_root + "/home/.config"; }
-std::string runtimeDir() { return g_root + "/run"; }
 std::string sysfsRoot() { return g_root + "/sys"; }
 std::string lockDir() { return g_root + "/shm"; }
 
@@ -71,6 +71,13 @@ std::string readFile(const std::string& path) {
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+std::vector<std::string> readLines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
 }
 
 bool fileExists(const std::string& path) {

@@ -4,21 +4,22 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace zxtest {
 
 // The current test's private root folder.
 const std::string& testRoot();
 // Folders inside it that the environment variables point to.
-std::string homeDir();          // $HOME
-std::string configDir();        // $XDG_CONFIG_HOME
-std::string runtimeDir();       // $XDG_RUNTIME_DIR
-std::string sysfsRoot();        // $ZXDISPLAY_SYSFS_ROOT
-std::string lockDir();          // $ZXDISPLAY_LOCK_DIR, the card lock's folder
+std::string homeDir();    // $HOME
+std::string configDir();  // $XDG_CONFIG_HOME
+std::string sysfsRoot();  // $ZXDISPLAY_SYSFS_ROOT
+std::string lockDir();    // $ZXDISPLAY_LOCK_DIR, the card lock's folder
 
 // Helpers for files in tests.
 void writeFile(const std::string& path, const std::string& content);
 std::string readFile(const std::string& path);
+std::vector<std::string> readLines(const std::string& path);  // none when the file is missing
 bool fileExists(const std::string& path);
 void makeDirs(const std::string& path);
 void removeTree(const std::string& path);
