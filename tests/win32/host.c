@@ -1,10 +1,6 @@
-/* A Windows host application: runs the commands of its arguments in order
- * through the public header and the import library, one output line each.
- *   init | deinit   ZXInitLib / ZXDeInitLib
- *   lock | unlock   ZXSetLockLibStatus(1) / (0)
- *   status          ZXGetLockLibStatus
- *   set             a setter: ZXSetFanSpeedDefault(0, 0, 0)
- */
+/* A Windows host application on the DLL's import library: runs its arguments
+ * (init, deinit, lock, unlock, status, set: a setter) in order, one output
+ * line each. */
 #include <stdio.h>
 #include <string.h>
 

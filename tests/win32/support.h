@@ -1,10 +1,11 @@
-// Shared machinery of the Windows tests: scratch folders, files, child
-// processes and a platform that replaces the device list only.
+// Shared machinery of the Windows tests: scratch folders, files, programs of
+// the test folder and a platform that replaces the device list only.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -24,27 +25,13 @@ inline std::string programFolder() {
     return folder;
 }
 
-// A new empty folder below the system's temporary folder, removed with all
-// it holds when the object goes.
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        static int counter = 0;
-        char temp[MAX_PATH] = {};
-        ::GetTempPathA(MAX_PATH, temp);
-        path_ = std::string(temp) + "zxwin-" + std::to_string(::GetCurrentProcessId()) + "-" +
-                std::to_string(++counter);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    const std::string& path() const { return path_; }  // no trailing '\'
-
-private:
-    std::string path_;
-};
+// A folder of the test's own below the system's temporary folder, which lies
+// in the run's Wine prefix and goes with it.
+inline std::string scratchFolder(const char* name) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / name;
+    std::filesystem::create_directories(path);
+    return path.string();
+}
 
 inline void writeFile(const std::string& path, const std::string& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -57,77 +44,25 @@ inline std::string readFile(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline bool exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+// A program of the test folder started with arguments; its output is read
+// through the returned stream, and _pclose waits for its end.
+inline FILE* start(const std::string& program, const std::string& arguments) {
+    const std::string command = std::string(1, '"').append(programFolder()).append(program + "\" " + arguments);
+    FILE* out = ::_popen(command.c_str(), "r");
+    EXPECT_NE(out, nullptr) << program;
+    return out;
+}
 
-// A program of the test folder run with arguments, its standard output read
-// here; ended when the object goes.
-class Child {
-public:
-    Child(const std::string& program, const std::string& arguments) {
-        SECURITY_ATTRIBUTES inherit {sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        HANDLE childOut = nullptr;
-        if (!::CreatePipe(&fromChild_, &childOut, &inherit, 0)) {
-            ADD_FAILURE() << "CreatePipe failed";
-            return;
-        }
-        ::SetHandleInformation(fromChild_, HANDLE_FLAG_INHERIT, 0);
-        STARTUPINFOA startup {};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdOutput = childOut;
-        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
-        const std::string path = programFolder() + program;
-        std::string commandLine = "\"" + path + "\" " + arguments;
-        if (!::CreateProcessA(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                              &startup, &process_)) {
-            ADD_FAILURE() << "cannot start " << path << ": error " << ::GetLastError();
-        }
-        ::CloseHandle(childOut);
-    }
-    ~Child() {
-        if (process_.hProcess != nullptr) {
-            if (::WaitForSingleObject(process_.hProcess, 0) != WAIT_OBJECT_0) {
-                ::TerminateProcess(process_.hProcess, 9);  // ends without giving anything back
-                ::WaitForSingleObject(process_.hProcess, 60000);
-            }
-            ::CloseHandle(process_.hProcess);
-            ::CloseHandle(process_.hThread);
-        }
-        ::CloseHandle(fromChild_);
-    }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // The next line of its output without the line end; "" at its end.
-    std::string readLine() {
-        std::string line;
-        char c = 0;
-        DWORD got = 0;
-        while (::ReadFile(fromChild_, &c, 1, &got, nullptr) && got == 1 && c != '\n') {
-            if (c != '\r') {
-                line += c;
-            }
-        }
-        return line;
-    }
-    // Waits for its end; its exit code.
-    DWORD wait() {
-        DWORD code = 0xFFFFFFFF;
-        EXPECT_TRUE(process_.hProcess != nullptr && ::WaitForSingleObject(process_.hProcess, 60000) == WAIT_OBJECT_0 &&
-                    ::GetExitCodeProcess(process_.hProcess, &code))
-            << "child did not end";
-        return code;
-    }
-
-private:
-    PROCESS_INFORMATION process_ {};
-    HANDLE fromChild_ = nullptr;
-};
+// The next line of its output without the line end; "" at its end.
+inline std::string readLine(FILE* out) {
+    char line[512] = {};
+    std::string s = out != nullptr && std::fgets(line, sizeof line, out) != nullptr ? line : "";
+    s.erase(s.find_last_not_of("\r\n") + 1);
+    return s;
+}
 
 // The system's platform with one substitution: Wine's device list has no PCI
 // display adapters, so tests that need adapters supply the list themselves.
-// Everything else (folders, registry, lock, crypto, display devices, library
-// loading) is the real thing.
 class DeviceListPlatform final : public zx::platform::Platform {
 public:
     std::vector<zx::platform::DeviceRecord> devices;
