@@ -2,14 +2,24 @@
 // test's folders, and the bundled simulated machines they run against.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include "support/test_env.h"
 
 namespace zxtest {
 
@@ -19,22 +29,80 @@ struct ToolResult {
     std::string err;
 };
 
+inline std::string toolOutputPath(pid_t pid, const char* stream) {
+    return testRoot() + "/tool-" + std::to_string(pid) + "." + stream;
+}
+inline std::string readIfThere(const std::string& path) { return fileExists(path) ? readFile(path) : ""; }
+
 // Starts args[0] with the simulated machines' state and the NVAPI simulator's
 // call log (nvapi.log) in the test's folder; its output goes to files there.
-pid_t startTool(const std::vector<std::string>& args, const std::string& stdinFile = "");
+inline pid_t startTool(const std::vector<std::string>& args) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::setenv("XDG_STATE_HOME", (testRoot() + "/state").c_str(), 1);
+        ::setenv("ZXSIM_NVAPI_LOG", (testRoot() + "/nvapi.log").c_str(), 1);
+        const int in = ::open("/dev/null", O_RDONLY);
+        const int out = ::open(toolOutputPath(::getpid(), "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(toolOutputPath(::getpid(), "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (in < 0 || out < 0 || err < 0) {
+            ::_exit(126);
+        }
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        std::vector<char*> argv;
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
 // What the tool has written to standard output once that holds text; "" after
 // about 20 s without it.
-std::string waitForOutput(pid_t pid, const std::string& text);
-ToolResult finishTool(pid_t pid);
-ToolResult runTool(const std::vector<std::string>& args, const std::string& stdinFile = "");
+inline std::string waitForOutput(pid_t pid, const std::string& text) {
+    for (int i = 0; i < 2000; ++i) {
+        const std::string out = readIfThere(toolOutputPath(pid, "out"));
+        if (out.find(text) != std::string::npos) {
+            return out;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return "";
+}
+
+inline ToolResult finishTool(pid_t pid) {
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status), readIfThere(toolOutputPath(pid, "out")),
+            readIfThere(toolOutputPath(pid, "err"))};
+}
+
+inline ToolResult runTool(const std::vector<std::string>& args) { return finishTool(startTool(args)); }
 
 // zxctl --simulate MACHINE ARGS...
-ToolResult zxctl(const std::string& machine, std::vector<std::string> args);
+inline ToolResult zxctl(const std::string& machine, std::vector<std::string> args) {
+    args.insert(args.begin(), {ZXCTL_PROGRAM, "--simulate", machine});
+    return runTool(args);
+}
+
 // Its answer to ARGS... --json (a discarded value if it is none).
-nlohmann::json zxctlJson(const std::string& machine, std::vector<std::string> args);
+inline nlohmann::json zxctlJson(const std::string& machine, std::vector<std::string> args) {
+    args.push_back("--json");
+    const ToolResult r = zxctl(machine, args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return nlohmann::json::parse(r.out, nullptr, false);
+}
+
 // A `zxctl lock hold` run on the machine, once it holds the lock (-1 if it
 // never does). SIGINT ends it.
-pid_t holdLock(const std::string& machine);
+inline pid_t holdLock(const std::string& machine) {
+    const pid_t pid = startTool({ZXCTL_PROGRAM, "--simulate", machine, "lock", "hold"});
+    return waitForOutput(pid, "Holding the card lock").empty() ? -1 : pid;
+}
 
 // What each machine's scenario and profile say, GPU 0 first (lower bus).
 using Level = std::optional<unsigned>;  // nothing: "not supported by this card"
@@ -56,34 +124,25 @@ struct Machine {
     const char* cardId;
     const char* description0;
     std::vector<GpuExpect> gpus;
-    // A voltage set on the last GPU, the value then shown and the one `reset` brings back.
-    unsigned setVoltage;
-    unsigned shownVoltage;
-    unsigned defaultVoltage;
 };
 
 // The regulators' pins start at the profiles' 3D defaults. A kind-2 card's
-// current voltage lives only in the user store: 0 until first set. On kind 1,
-// PWM level 1 is bit 0 of the VID code, as 1125 mV's code has it.
+// current voltage lives only in the user store: 0 until first set.
 inline const Machine kMachines[] = {
     {"nvidia-kind1", "NVIDIA", "10DE_0622_B111_7A3C", "ZX GeForce 9600 GT, 512 MB GDDR3",
-     {{52, {}, 2, {300, 500, 650}, {400, 800, 900}, 45, 30, 1200, 2, 0}}, 1125, 1125, 1200},
+     {{52, {}, 2, {300, 500, 650}, {400, 800, 900}, 45, 30, 1200, 2, 0}}},
     {"nvidia-dual-kind2", "NVIDIA", "10DE_0611_A102_7A3C", "ZX GeForce 8800 GT, 1 GB GDDR3",
      {{54, {}, 2, {300, 550, 700}, {500, 900, 1100}, 40, 25, 0, {}, {}},
-      {61, {}, 1, {300, 550, 700}, {500, 900, 1100}, 55, 25, 0, {}, {}}},
-     1150, 1150, 1200},
-    // The profile's voltage scale has steps of 50: 1125 is shown as 1100.
+      {61, {}, 1, {300, 550, 700}, {500, 900, 1100}, 55, 25, 0, {}, {}}}},
     {"ati-radeon", "ATI", "1002_9460_0502_7A3C", "ZX Radeon HD 4850, 512 MB GDDR3",
-     {{58, 35, 2, {300, 500, 625}, {500, 800, 993}, 35, 20, 1200, 2, 0}}, 1125, 1100, 1200},
+     {{58, 35, 2, {300, 500, 625}, {500, 800, 993}, 35, 20, 1200, 2, 0}}},
 };
 
-// Test names and messages show the machine's name.
+// Test names show the machine's name.
 inline void PrintTo(const Machine& m, std::ostream* os) { *os << m.name; }
-inline std::string testName(const Machine& m) {
-    std::string n = m.name;
-    for (char& c : n) {
-        c = c == '-' ? '_' : c;
-    }
+inline std::string testName(const ::testing::TestParamInfo<Machine>& info) {
+    std::string n = info.param.name;
+    std::replace(n.begin(), n.end(), '-', '_');
     return n;
 }
 

@@ -11,66 +11,42 @@
 namespace zxtest {
 namespace {
 
-ToolResult zxcarddata(std::vector<std::string> args, const std::string& stdinFile = "") {
+ToolResult zxcarddata(std::vector<std::string> args) {
     args.insert(args.begin(), ZXCARDDATA_PROGRAM);
-    return runTool(args, stdinFile);
-}
-
-std::vector<std::string> bundledProfiles() {
-    std::vector<std::string> out;
-    for (const auto& m : std::filesystem::directory_iterator(ZX_TOOLS_SOURCE_DIR "/sim-machines")) {
-        for (const auto& f : std::filesystem::directory_iterator(m.path())) {
-            if (f.path().extension() == ".ini") {
-                out.push_back(f.path().string());
-            }
-        }
-    }
-    return out;
+    return runTool(args);
 }
 
 TEST(Zxcarddata, RoundTripsAreByteExactAndMatchAnIndependentCipher) {
-    std::string longProfile = "[10DE_0611_A102_7A3C]\r\n";
+    std::string longProfile = "\xFF\xFE";  // any bytes: a byte-order mark, NULs
     for (int i = 0; i < 120; ++i) {
-        longProfile += "GPUVoltageMax=" + std::to_string(1000 + i) + "\r\n";  // several 1000-byte blocks
+        longProfile += "GPUVoltageMax=" + std::to_string(1000 + i) + std::string("\r\n\0\x80", 4);
     }
-    const std::string plains[] = {
-        readFile(bundledProfiles().at(0)),
-        longProfile,
-        std::string("\xFF\xFE[\0x\0]\0\r\0\n\0", 12),  // UTF-16LE with its mark
-        std::string("\0bytes\x80\xFF", 8),
-    };
     const std::string dat = testRoot() + "/NVVGA.DAT";
     const std::string ini = testRoot() + "/profile.ini";
-    for (const std::string& plain : plains) {
-        writeFile(ini, plain);
-        ASSERT_EQ(zxcarddata({"encode", ini, "-o", dat}).exitCode, 0);
-        EXPECT_EQ(readFile(dat), encodeCardData(plain));
-        ASSERT_EQ(zxcarddata({"decode", dat, "-o", testRoot() + "/back.ini"}).exitCode, 0);
-        EXPECT_EQ(readFile(testRoot() + "/back.ini"), plain);
-
-        // A file from the tests' own cipher decodes; standard input and output work too.
-        writeFile(dat, encodeCardData(plain));
-        EXPECT_EQ(zxcarddata({"decode", dat}).out, plain);
-        ASSERT_EQ(zxcarddata({"encode", dat}, ini).exitCode, 0);
-        EXPECT_EQ(readFile(dat), encodeCardData(plain));
-    }
+    writeFile(ini, longProfile);  // several 1000-byte blocks
+    ASSERT_EQ(zxcarddata({"encode", ini, "-o", dat}).exitCode, 0);
+    EXPECT_EQ(readFile(dat), encodeCardData(longProfile));
+    writeFile(dat, encodeCardData(longProfile));
+    ASSERT_EQ(zxcarddata({"decode", dat, "-o", testRoot() + "/back.ini"}).exitCode, 0);
+    EXPECT_EQ(readFile(testRoot() + "/back.ini"), longProfile);
 }
 
-TEST(Zxcarddata, CheckFlagsEachProblemOnce) {
+TEST(Zxcarddata, CheckFlagsEachProblemOnceAndPassesTheBundledProfiles) {
     const std::string head = "[10DE_0611_A102_7A3C]\n";
+    std::string utf16 = "\xFF\xFE";  // checked as its text
+    for (char c : head + "Foo=1\r\n") {
+        utf16 += std::string{c, '\0'};
+    }
     const std::pair<std::string, const char*> cases[] = {
         {head + "GPUVoltageMaxx=1\n", "unknown key 'GPUVoltageMaxx'"},
-        {head + "VGAInfoString10=ten\n", "unknown key 'VGAInfoString10'"},
         {head + "GPUVoltageStep=25mV\n", "is not a decimal number"},
-        {head + "MemoryVoltageMax=-1\n", "is not a decimal number"},
         {head + "VGAInfoString0=" + std::string(40, 'x') + "\n", "longer than 39 characters"},
-        {head + "VGAInfoString0=a\nVGAInfoString2=c\nVGAInfoString4=e\n", "gap in the description numbering"},
+        {head + "VGAInfoString0=a\nVGAInfoString2=c\n", "gap in the description numbering"},
         {head + "PWMClockMin=2\nPWMClockMax=1\n", "is above PWMClockMax"},
         {head + "GPUVoltageMin=1000\nGPUVoltageMax=1300\nGPUVoltageStep=40\n", "not a whole number"},
         {head + "GPUVoltageMin=1000\nGPUVoltageMax=1300\nDefaultGPUVoltage3D=1400\n", "outside its range"},
-        {head + "MemoryVoltageMin=0\nMemoryVoltageMax=3\nDefaultMemoryVoltageLevel2D=4\n", "outside its range"},
         {"[10DE_0611_A102]\nGPUVoltageMax=1\n", "is not a CardId"},
-        {"[GeForce]\n", "is not a CardId"},
+        {utf16, ":2: [10DE_0611_A102_7A3C] unknown key 'Foo'"},
     };
     const std::string ini = testRoot() + "/profile.ini";
     for (const auto& [profile, problem] : cases) {
@@ -80,28 +56,16 @@ TEST(Zxcarddata, CheckFlagsEachProblemOnce) {
         EXPECT_NE(r.out.find(problem), std::string::npos) << profile << r.out;
         EXPECT_NE(r.out.find(": 1 problem\n"), std::string::npos) << profile << r.out;
     }
-}
-
-TEST(Zxcarddata, CheckPassesTheBundledProfilesAndNamesTheEncoding) {
-    ASSERT_FALSE(bundledProfiles().empty());
-    for (const std::string& profile : bundledProfiles()) {
-        const ToolResult r = zxcarddata({"check", profile});
-        EXPECT_EQ(r.exitCode, 0) << profile << r.out;
-        EXPECT_NE(r.out.find("no byte-order mark"), std::string::npos) << r.out;
-        EXPECT_NE(r.out.find("no problems"), std::string::npos) << r.out;
+    int profiles = 0;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(ZX_TOOLS_SOURCE_DIR "/sim-machines")) {
+        if (f.path().extension() == ".ini") {
+            const ToolResult r = zxcarddata({"check", f.path().string()});
+            EXPECT_EQ(r.exitCode, 0) << f.path() << r.out;
+            EXPECT_NE(r.out.find("no byte-order mark"), std::string::npos) << r.out;
+            ++profiles;
+        }
     }
-    // A UTF-16LE profile is checked as its text: the bad key is found.
-    std::string utf16 = "\xFF\xFE";
-    for (char c : std::string("[10DE_0611_A102_7A3C]\r\nFoo=1\r\nVGAInfoString0=Caf\xE9\r\n")) {
-        utf16 += std::string{c, '\0'};
-    }
-    writeFile(testRoot() + "/utf16.ini", utf16);
-    const ToolResult r = zxcarddata({"check", testRoot() + "/utf16.ini"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_NE(r.out.find("UTF-16LE with byte-order mark"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(":2: [10DE_0611_A102_7A3C] unknown key 'Foo'"), std::string::npos) << r.out;
-    EXPECT_EQ(zxcarddata({"check"}).exitCode, 2);
-    EXPECT_EQ(zxcarddata({"decode", testRoot() + "/missing.DAT"}).exitCode, 3);
+    EXPECT_GT(profiles, 0);
 }
 
 }  // namespace
