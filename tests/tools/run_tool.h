@@ -3,7 +3,6 @@
 #pragma once
 
 #include <fcntl.h>
-#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -11,7 +10,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <optional>
-#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <sstream>
-
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
@@ -18,9 +16,8 @@ using json = nlohmann::json;
 
 // Calls that change the card, in the simulator's log.
 std::size_t changesLogged() {
-    std::istringstream in(readIfThere(testRoot() + "/nvapi.log"));
     std::size_t n = 0;
-    for (std::string line; std::getline(in, line);) {
+    for (const std::string& line : readLines(testRoot() + "/nvapi.log")) {
         n += line.starts_with("Set") || line.starts_with("I2CWrite") || line.starts_with("Restore") ? 1 : 0;
     }
     return n;
@@ -50,8 +47,7 @@ struct Server {
         EXPECT_TRUE(res && res->status == expect) << path << " " << (res ? res->body : "no answer");
         return res ? json::parse(res->body, nullptr, false) : json();
     }
-    // A change: POST with the token unless other headers are given. The
-    // answer's status and body.
+    // A change, with the token unless other headers are given: the answer's status and body.
     std::pair<int, json> post(const std::string& path, const std::string& body, httplib::Headers headers = {}) const {
         auto res = client().Post(path, headers.empty() ? httplib::Headers {{"X-ZX-Token", token}} : headers, body,
                                  "application/json");

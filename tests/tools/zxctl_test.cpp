@@ -5,7 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include "support/test_env.h"
 #include "tools/run_tool.h"
 
 namespace zxtest {
@@ -45,7 +44,6 @@ TEST_P(ZxctlMachine, ShowsTheScenarioKeepsChangesBetweenRunsAndResets) {
     EXPECT_NE(r.out.find(m.description0), std::string::npos) << r.out;
 
     json status = zxctlJson(m.name, {"status"});
-    ASSERT_EQ(status["gpus"].size(), m.gpus.size());
     for (std::size_t i = 0; i < m.gpus.size(); ++i) {
         expectFields(status["gpus"][i], expected(m.gpus[i]), "GPU " + std::to_string(i));
     }

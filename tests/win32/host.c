@@ -7,8 +7,7 @@
 #include "zxdisplay.h"
 
 int main(int argc, char** argv) {
-    int i;
-    for (i = 1; i < argc; ++i) {
+    for (int i = 1; i < argc; ++i) {
         const char* cmd = argv[i];
         uint32_t lock = 99;
         ZXStatus s;

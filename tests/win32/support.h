@@ -48,17 +48,9 @@ inline std::string readFile(const std::string& path) {
 // through the returned stream, and _pclose waits for its end.
 inline FILE* start(const std::string& program, const std::string& arguments) {
     const std::string command = std::string(1, '"').append(programFolder()).append(program + "\" " + arguments);
-    FILE* out = ::_popen(command.c_str(), "r");
+    FILE* out = ::_popen(command.c_str(), "rt");  // text mode: lines end in '\n'
     EXPECT_NE(out, nullptr) << program;
     return out;
-}
-
-// The next line of its output without the line end; "" at its end.
-inline std::string readLine(FILE* out) {
-    char line[512] = {};
-    std::string s = out != nullptr && std::fgets(line, sizeof line, out) != nullptr ? line : "";
-    s.erase(s.find_last_not_of("\r\n") + 1);
-    return s;
 }
 
 // The system's platform with one substitution: Wine's device list has no PCI

@@ -52,7 +52,7 @@ protected:
         FILE* child = zxwin::start("zxhost_win.exe", commands);
         std::string out;
         for (int c = std::fgetc(child); c != EOF; c = std::fgetc(child)) {
-            out += c != '\r' ? std::string(1, static_cast<char>(c)) : "";
+            out += static_cast<char>(c);
         }
         EXPECT_EQ(::_pclose(child), 0);
         return out;
@@ -70,8 +70,7 @@ TEST_F(Win32Backends, NvidiaCard) {
     ASSERT_TRUE(load != nullptr && clockKHz != nullptr);
     ASSERT_EQ(load("gpu bus=1 levels=2 current=1\n"
                    "clock sel=0 domain=0 freq=300000 min=100000 max=900000\n"
-                   "clock sel=1 domain=0 freq=500000 min=100000 max=900000\n"
-                   "thermal temp=61\n"),
+                   "clock sel=1 domain=0 freq=500000 min=100000 max=900000\n"),
               0);
     writeCardData("NVVGA.DAT", "[10DE_0611_A102_7A3C]\r\nVGAInfoString0=ZX GeForce\r\n");
 
@@ -79,9 +78,6 @@ TEST_F(Win32Backends, NvidiaCard) {
     ZXVgaInfoDescription desc;
     EXPECT_EQ(ZXGetVGAInfoDescription(0, &desc), ZX_STATUS_OK);
     EXPECT_STREQ(desc.strings[0], "ZX GeForce");
-    uint32_t celsius = 0;
-    EXPECT_EQ(ZXGetTemperature(0, &celsius), ZX_STATUS_OK);
-    EXPECT_EQ(celsius, 61u);
     EXPECT_EQ(ZXSetPerformanceLevelGPUClock(0, 1, 700), ZX_STATUS_OK);
     EXPECT_EQ(clockKHz(0, 1, 0), 700000);
 
@@ -90,7 +86,8 @@ TEST_F(Win32Backends, NvidiaCard) {
     uint32_t lock = 0;
     const HANDLE release = ::CreateEventA(nullptr, TRUE, FALSE, kReleaseEvent);
     FILE* holder = zxwin::start("zx_win32_tests.exe", "--hold-lock");
-    ASSERT_EQ(zxwin::readLine(holder), "held");
+    char said[16] = {};
+    ASSERT_STREQ(std::fgets(said, sizeof said, holder), "held\n");
     EXPECT_EQ(ZXGetLockLibStatus(&lock), ZX_STATUS_OK);
     EXPECT_EQ(lock, ZX_LOCK_HELD_ELSEWHERE);
     EXPECT_EQ(ZXSetPerformanceLevelGPUClock(0, 1, 650), ZX_STATUS_LOCKED_BY_OTHER);
@@ -161,7 +158,6 @@ TEST(Win32CardData, AFileEncodedOnLinuxDecodesByteExactly) {
     const char* plain = std::getenv("ZX_TEST_LINUX_CARD_PROFILE");
     ASSERT_TRUE(data != nullptr && plain != nullptr) << "scripts/test-windows.sh sets ZX_TEST_LINUX_CARD_*";
     const std::string expected = zxwin::readFile(plain);
-    ASSERT_GT(expected.size(), 2000u) << "the profile should span several 1000-byte blocks";
 
     std::unique_ptr<zx::platform::FileWriter> profile;
     ASSERT_EQ(zx::carddata::decodeCardDataFile(data, zxwin::scratchFolder("zxcarddata") + "\\VGA.ini",
