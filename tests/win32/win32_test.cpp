@@ -204,6 +204,23 @@ TEST(Win32Profile, TheParserAnswersAsGetPrivateProfileStringA) {
     }
 }
 
+// A vendor library planted in the current folder is never loaded, where the
+// system's plain search would take it.
+TEST(Win32Dynload, NeverFromTheCurrentFolder) {
+    const std::string folder = zxwin::scratchFolder("zxcwd");
+    const std::string dll = folder + "\\zxcwdonly.dll";
+    ASSERT_TRUE(::CopyFileA((zxwin::programFolder() + "nvapi.dll").c_str(), dll.c_str(), FALSE));
+    char previous[MAX_PATH] = {};
+    ::GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(::SetCurrentDirectoryA(folder.c_str()));
+    const zx::platform::NativeHandle planted = win32::loadLibrary("zxcwdonly.dll");
+    const HMODULE plain = ::LoadLibraryA("zxcwdonly.dll");
+    ::SetCurrentDirectoryA(previous);
+    EXPECT_EQ(planted, 0);
+    EXPECT_NE(plain, nullptr);
+    ::FreeLibrary(plain);
+}
+
 }  // namespace
 
 // The test program doubles as the lock holder of another process:
