@@ -20,14 +20,10 @@ class Simulator {
 public:
     // Loads the simulator (records a test failure when it cannot).
     Simulator();
-    ~Simulator();
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
 
     bool loaded() const { return lib_ != nullptr; }
 
-    // nvapi_QueryInterface; the call is logged like any other.
-    void* query(std::uint32_t id) const;
+    // An operation by interface ID (nvapi_QueryInterface; the call is logged like any other).
     template <typename Fn>
     Fn op(std::uint32_t id) const {
         return reinterpret_cast<Fn>(query(id));
@@ -36,14 +32,13 @@ public:
     // Control interface (zxsim_nvapi.h).
     int load(const std::string& scenario);
     int apply(const std::string& lines);
-    void reset();
     std::string lastError() const;
     std::vector<std::string> log() const;
     void clearLog();
     bool initialised() const;
-    int gpuCount() const;
 
 private:
+    void* query(std::uint32_t id) const;
     template <typename Fn>
     Fn symbol(const char* name) const;
 
