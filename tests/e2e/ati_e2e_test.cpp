@@ -1,7 +1,6 @@
-// The ATI backend end to end: the deployed host drives the real shared
-// library, which loads the simulated ATI display library by name on a machine
-// with one ATI card (PCI 01:00.0, DRM card 0 on the desktop); the simulator's
-// call log shows what reached the display library.
+// The ATI backend end to end: the deployed host drives the real shared library, which loads the simulated ATI display
+// library by name on a machine with one ATI card (PCI 01:00.0, DRM card 0 on the desktop); the simulator's call log
+// shows what reached the display library.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -97,9 +96,8 @@ TEST(AtiExports, AnswerWhatTheCardAndTheProfileSay) {
     EXPECT_EQ(m.run(kCard + "od count=9\n", {}).lines, Lines{"ZXInitLib 1"}) << "nine levels are refused";
 }
 
-// Displays 0 to 2 on the desktop: 0 answers id 0, 1 fails, 2 is an adapter,
-// and its index goes with every later call. A display off the desktop is
-// never asked.
+// Displays 0 to 2 on the desktop: 0 answers id 0, 1 fails, 2 is an adapter, and its index goes with every later call. A
+// display off the desktop is never asked.
 TEST(AtiBinding, TheWalkProbesAttachedDevicesUntilOneIsAccepted) {
     {
         AtiMachine m;
@@ -163,8 +161,8 @@ TEST(AtiVoltage, RequestedValuesMapToLevelIndicesOfTheScale) {
     }
 }
 
-// Defaults captured at the first start (900, 1000, 1100 on the profile scale)
-// are written back twice: the highest level's everywhere, then each level's.
+// Defaults captured at the first start (900, 1000, 1100 on the profile scale) are written back twice: the highest
+// level's everywhere, then each level's.
 TEST(AtiVoltage, OneLevelTheRangeWithoutAskingTheCardAndDefaultsWrittenTwice) {
     AtiMachine m;
     const auto r = m.runAfterStartUp(
@@ -232,8 +230,8 @@ TEST(AtiPins, DacAndPwmWrites) {
     EXPECT_EQ(outputs, (Lines{"0x04", "0x0C", "0x08", "0x00", "0x01"}));
 }
 
-// Adapter index 1: extended then plain path, at indices 1 and 2, speeds 75
-// and 120; a bus that never answers is a failure, not pins at 1.
+// Adapter index 1: extended then plain path, at indices 1 and 2, speeds 75 and 120; a bus that never answers is a
+// failure, not pins at 1.
 TEST(AtiPins, AFailingBusIsSweptThenReportedAsAFailure) {
     AtiMachine m;
     zxtest::addDrmCard(1, true);
@@ -253,8 +251,8 @@ TEST(AtiPins, AFailingBusIsSweptThenReportedAsAFailure) {
                      plain + "2 speed=75 -> -1", plain + "2 speed=120 -> -1"}));
 }
 
-// Only the extended path reaches a particular GPU: GPU 1 fails until it has
-// carried a transfer, even when the plain path carries them.
+// Only the extended path reaches a particular GPU: GPU 1 fails until it has carried a transfer, even when the plain
+// path carries them.
 TEST(AtiPins, TheSecondGpuNeedsTheExtendedPath) {
     AtiMachine m;
     zxtest::addPciDevice("0000:02:00.0", zxtest::kAtiCard);

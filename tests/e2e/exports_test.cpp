@@ -1,5 +1,5 @@
-// The shared library's dynamic symbol table, as nm reads it from the built
-// file: it defines exactly the 53 exports that the public header declares.
+// The shared library's dynamic symbol table, as nm reads it from the built file: it defines exactly the 53 exports that
+// the public header declares.
 #include <gtest/gtest.h>
 
 #include <cstdio>

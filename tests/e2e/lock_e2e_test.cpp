@@ -43,8 +43,7 @@ protected:
     zxtest::EnvVars env;
 };
 
-// The lock is the machine's, not the user's: the holder runs with other user
-// folders and another runtime folder; killed, it leaves the lock free.
+// The lock is the machine's: a holder with other user and runtime folders shuts others out; killed, it frees it.
 TEST_F(LockE2E, AHolderShutsOutEveryOtherProcessesSettersUntilItIsKilled) {
     const std::string other = zxtest::testRoot() + "/other";
     zxtest::makeDirs(other + "/.config");
@@ -91,8 +90,7 @@ TEST_F(LockE2E, AHolderShutsOutEveryOtherProcessesSettersUntilItIsKilled) {
     EXPECT_EQ(after.of("ZXSetGPUClockDefault"), "0");
 }
 
-// Probing never takes the lock, so busy setters of two processes never see
-// each other as holders.
+// Probing never takes the lock, so busy setters of two processes never see each other as holders.
 TEST_F(LockE2E, BusySettersOfTwoProcessesAreNeverRefusedWhileNobodyHoldsIt) {
     const Lines commands = {"ZXInitLib wait:" + marker("go") + " repeat:2000 ZXSetDACLevel 0 1"};
     const pid_t a = host.start(commands, env);
@@ -128,8 +126,7 @@ TEST_F(LockE2E, OfTwoProcessesTakingAtOnceExactlyOneGetsIt) {
     }
 }
 
-// A later start-up that fails leaves no vendor chosen; the hold must still be
-// reported and given back, by the give-back request or by shutdown.
+// A hold outlives a failed later start-up (no vendor chosen): it is reported and given back, on request or by shutdown.
 TEST_F(LockE2E, AHoldOutlivesAFailedStartUpAndCanBeGivenBack) {
     env = driver.env(zxtest::readFile(env[0].second) + "fault op=EnumPhysicalGPUs status=-1 after=1\n");
     for (const std::string giveBack : {"ZXSetLockLibStatus 0", "ZXDeInitLib"}) {
@@ -150,8 +147,7 @@ TEST_F(LockE2E, AHoldOutlivesAFailedStartUpAndCanBeGivenBack) {
     }
 }
 
-// A child made by fork() shares its parent's open files: it must not hold
-// the parent's lock, nor keep it alive once the parent is gone.
+// A forked child shares its parent's open files: it must not hold the parent's lock nor keep it alive after the parent.
 TEST_F(LockE2E, AForkedChildNeitherHoldsNorKeepsItsParentsLock) {
     const auto parent =
         host.run({"ZXInitLib ZXSetLockLibStatus 1 fork",
@@ -193,9 +189,7 @@ TEST_F(LockE2E, ALinkAtTheLockPathIsNeverFollowed) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-// With a call counter preloaded into the host: after start-up no getter,
-// setter or lock call allocates or opens a file, whether the lock is free,
-// held here or held elsewhere.
+// With a call counter preloaded: after start-up no call allocates or opens a file, the lock free, held here or elsewhere.
 TEST_F(LockE2E, NoCallAllocatesOrOpensAFileAfterStartUp) {
 #ifdef ZX_TEST_SANITIZED
     GTEST_SKIP() << "the sanitizers' allocator cannot be counted by preloading";

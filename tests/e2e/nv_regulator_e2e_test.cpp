@@ -1,6 +1,5 @@
-// The NVIDIA regulator end to end: GPU voltage, memory voltage and PWM clock
-// through the deployed host, on simulated pin controllers whose every
-// register access is in the driver's call log.
+// The NVIDIA regulator end to end: GPU voltage, memory voltage and PWM clock through the deployed host, on simulated
+// pin controllers whose every register access is in the driver's call log.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -30,8 +29,8 @@ protected:
         return r;
     }
 
-    // Register accesses after start-up (which ends with the clocks query), as
-    // "3E R10=41", "6E W15=11", or "3E R10!" for one the driver failed.
+    // Register accesses after start-up (which ends with the clocks query), as "3E R10=41", "6E W15=11", or "3E R10!"
+    // for one the driver failed.
     Strings accesses() const {
         Strings out;
         for (const std::string& l : driver.logAfter("GetPerfClocks")) {
@@ -50,9 +49,8 @@ protected:
         return out;
     }
 
-    // The pin writes the accesses make up, as "22>1 10>0": six accesses of the
-    // kind's shape each, the pin being the one bit that changes (kind 1: level
-    // register against output; kind 2: direction bits); anything else is "bad".
+    // The pin writes the accesses make up, as "22>1 10>0": six accesses of the kind's shape each, the pin being the one
+    // bit that changes (kind 1: level register against output; kind 2: direction bits); anything else is "bad".
     static std::string pinWrites(const Strings& texts) {
         struct Access {
             unsigned addr = 0, reg = 0, data = 0;

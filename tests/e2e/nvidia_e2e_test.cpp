@@ -1,6 +1,5 @@
-// The NVIDIA backend end to end: a deployed host application drives the real
-// shared library, which loads the simulated NVAPI by name; the simulator's
-// call log shows exactly what reached the driver.
+// The NVIDIA backend end to end: a deployed host application drives the real shared library, which loads the simulated
+// NVAPI by name; the simulator's call log shows exactly what reached the driver.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -93,8 +92,7 @@ TEST_F(NvidiaE2E, SettingAClockAppliesItsEntryAndReappliesTheLowerClocksOfTheLev
     EXPECT_EQ(r.lines,
               (Lines{"ZXInitLib 0", "ZXSetPerformanceLevelGPUClock 0", "ZXSetPerformanceLevelMemoryClock 0",
                      "ZXSetPerformanceLevelShaderClock 0", "ZXGetPerformanceLevelGPUClocks 0 3 300 700 700 0"}));
-    // The memory clock re-applies the GPU clock, the shader clock both, each
-    // at the frequency the driver reported.
+    // The memory clock re-applies the GPU clock, the shader clock both, each at the frequency the driver reported.
     EXPECT_EQ(driver.logOf("SetPerfClocks"),
               (Lines{"SetPerfClocks gpu=0 sel=1 flagged=[0:700000] -> 0",
                      "SetPerfClocks gpu=0 sel=2 flagged=[0:700000,4:1000000] -> 0",
@@ -118,8 +116,7 @@ TEST_F(NvidiaE2E, TheGpuFanIsTheFirstFanRowCoolingTheGpu) {
     EXPECT_EQ(driver.logOf("RestoreCoolerSettings"), (Lines{"RestoreCoolerSettings gpu=0 indices=[1] -> 0"}));
 }
 
-// Answers of the exports on one scenario and profile; calls counts the
-// driver calls after start-up (-1: not counted).
+// Answers of the exports on one scenario and profile; calls counts the driver calls after start-up (-1: not counted).
 TEST_F(NvidiaE2E, ExportsAnswerWhatTheDriverAndTheProfileSay) {
     const std::string gpu = "gpu bus=1\n", levels = threeLevels();
     struct Case {

@@ -1,5 +1,5 @@
-// Start-up through the real shared library, driven by a deployed host
-// application on fake sysfs trees with the simulated NVAPI.
+// Start-up through the real shared library, driven by a deployed host application on fake sysfs trees with the
+// simulated NVAPI.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -38,8 +38,8 @@ protected:
     zxtest::SimDriver driver;
 };
 
-// What discovery records and whether start-up chooses a vendor. The adapter
-// line is: status, count, three kinds, three card IDs, nine location words (0).
+// What discovery records and whether start-up chooses a vendor. The adapter line is: status, count, three kinds, three
+// card IDs, nine location words (0).
 TEST_F(StartUpE2E, AdaptersAreRecordedAndOneModelOfOneVendorStarts) {
     const std::string nv = zxtest::kNvidiaCard, zeros = " 0 0 0 0 0 0 0 0 0";
     struct Case {
@@ -145,8 +145,8 @@ TEST_F(StartUpE2E, AFileRenamedOverTheTemporaryProfileIsNeverRead) {
     for (const auto& line : r.allOf("ZXGetVGAInfoDescription")) EXPECT_EQ(line.substr(0, 13), "0 1 [Genuine]");
 }
 
-// Card data whose profile is saved as UTF-16 or carries NUL bytes: the reader
-// takes it as the system's private-profile function does.
+// Card data whose profile is saved as UTF-16 or carries NUL bytes: the reader takes it as the system's private-profile
+// function does.
 TEST_F(StartUpE2E, ProfilesInUtf16OrWithNulBytesReadAsTheSystemReadsThem) {
     using namespace std::string_literals;
     addPciDevice("0000:01:00.0");
@@ -187,9 +187,8 @@ TEST_F(StartUpE2E, ProfilesInUtf16OrWithNulBytesReadAsTheSystemReadsThem) {
     }
 }
 
-// A store file of random bytes is moved aside and a new store begins; a store
-// folder without write permission makes the store fail at once. Neither
-// holds up a start-up: one that waited on the store takes many seconds.
+// A store file of random bytes is moved aside and a new store begins; a store folder without write permission makes the
+// store fail at once. Neither holds up a start-up: one that waited on the store takes many seconds.
 TEST_F(StartUpE2E, ABrokenStoreNeverHoldsUpAStartUp) {
     addPciDevice("0000:01:00.0");
     // A registry-voltage card: its profile reader writes to the store.

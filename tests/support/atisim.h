@@ -1,6 +1,5 @@
-// Test helpers for the simulated ATI display library (libatipdlxx.so): an ATI
-// machine that runs the deployed host on a scenario and reads the call log,
-// and an in-process handle on the simulator's control interface.
+// Test helpers for the simulated ATI display library (libatipdlxx.so): an ATI machine that runs the deployed host on a
+// scenario and reads the call log, and an in-process handle on the simulator's control interface.
 #pragma once
 
 #include <string>
@@ -18,8 +17,8 @@ inline constexpr const char* kCardId = kAtiCard;
 inline std::string fallbackOnlyFolder() { return std::string(ZX_TEST_SIMLIB_DIR) + "/ati32"; }  // only the 32 library
 inline std::string noFanFolder() { return std::string(ZX_TEST_SIMLIB_DIR) + "/atinofan"; }      // no fan entry points
 
-// One ATI card at PCI 01:00.0 whose DRM card 0 is attached to the desktop, with an empty store (construct
-// in the test body: it empties the test's sysfs root and configuration folder).
+// One ATI card at PCI 01:00.0 whose DRM card 0 is attached to the desktop, with an empty store (construct in the test
+// body: it empties the test's sysfs root and configuration folder).
 class AtiMachine {
 public:
     AtiMachine();

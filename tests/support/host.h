@@ -1,7 +1,6 @@
-// Runs the test host application (tests/host/zxhost.c) as a real deployment:
-// copied into a folder of its own with card data files beside it, started as
-// a separate process with the simulated vendor libraries first on the library
-// search path and the current test's temporary user folders.
+// Runs the test host application (tests/host/zxhost.c) as a real deployment: copied into a folder of its own with card
+// data files beside it, started as a separate process with the simulated vendor libraries first on the library search
+// path and the current test's temporary user folders.
 #pragma once
 
 #include <sys/types.h>
@@ -49,8 +48,8 @@ private:
     mutable std::map<pid_t, std::string> outputs_;
 };
 
-// A simulated vendor library as a host process sees it: the scenario file it
-// loads and the call log it appends to (ZXSIM_<name>_SCENARIO, ZXSIM_<name>_LOG).
+// A simulated vendor library as a host process sees it: the scenario file it loads and the call log it appends to
+// (ZXSIM_<name>_SCENARIO, ZXSIM_<name>_LOG).
 class SimDriver {
 public:
     explicit SimDriver(std::string name = "NVAPI") : name_(std::move(name)) {}

@@ -8,10 +8,9 @@
 namespace zxtest::nvsim {
 
 Simulator::Simulator() {
-    // By bare name, as the library loads it, else from the build folder (its
-    // soname then answers later bare-name loads). It stays loaded, as the
-    // library keeps NVAPI: unloading a module whose thread-local strings were
-    // used upsets LeakSanitizer's exit scan.
+    // By bare name, as the library loads it, else from the build folder (its soname then answers later bare-name
+    // loads). It stays loaded, as the library keeps NVAPI: unloading a module whose thread-local strings were used
+    // upsets LeakSanitizer's exit scan.
     lib_ = dlopen(kLibraryName, RTLD_NOW | RTLD_NODELETE);
     if (lib_ == nullptr) {
         lib_ = dlopen((std::string(ZX_TEST_SIMLIB_DIR) + "/" + kLibraryName).c_str(), RTLD_NOW | RTLD_NODELETE);

@@ -1,5 +1,5 @@
-// The simulated NVIDIA driver (libnvidia-api.so.1) as loaded in a test
-// process: its control interface, its call log and its operations.
+// The simulated NVIDIA driver (libnvidia-api.so.1) as loaded in a test process: its control interface, its call log and
+// its operations.
 #pragma once
 
 #include <cstdint>
@@ -13,9 +13,8 @@ namespace zxtest::nvsim {
 // File name under which the simulator is built and loaded.
 inline constexpr const char* kLibraryName = "libnvidia-api.so.1";
 
-// The simulator as loaded in this process: the same object that the library
-// under test gets when it loads NVAPI by bare name. Scenarios are text in the
-// format of docs/nvapi-simulator.md.
+// The simulator as loaded in this process: the same object that the library under test gets when it loads NVAPI by bare
+// name. Scenarios are text in the format of docs/nvapi-simulator.md.
 class Simulator {
 public:
     // Loads the simulator (records a test failure when it cannot).

@@ -1,6 +1,5 @@
-// The ATI card profile and its store: the deployed host starts the library on
-// the simulated display library; the per-user store it leaves (the Linux
-// store of this test's folders) is read and seeded here.
+// The ATI card profile and its store: the deployed host starts the library on the simulated display library; the
+// per-user store it leaves (the Linux store of this test's folders) is read and seeded here.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -17,8 +16,8 @@ using zxtest::atisim::AtiMachine;
 
 const std::string kKey = std::string("SOFTWARE\\ORVANTEK\\ZXDISPLAYLIB\\ATI\\Hardware\\") + zxtest::atisim::kCardId;
 
-// Level clocks 350/500/700 MHz and 400/800/1100 MHz; pins 24 and 25 set (memory
-// voltage level 3), pin 20 clear (PWM level 0).
+// Level clocks 350/500/700 MHz and 400/800/1100 MHz; pins 24 and 25 set (memory voltage level 3), pin 20 clear (PWM
+// level 0).
 const std::string kCard =
     "gpu bus=1\nlevel engine=35000 memory=40000 voltage=1000\nlevel engine=50000 memory=80000 voltage=1100\n"
     "level engine=70000 memory=110000 voltage=1200\npin reg=0x10 value=0x30\n";
