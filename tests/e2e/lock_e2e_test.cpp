@@ -189,7 +189,7 @@ TEST_F(LockE2E, ALinkAtTheLockPathIsNeverFollowed) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-// With a call counter preloaded: after start-up no call allocates or opens a file, the lock free, held here or elsewhere.
+// With a call counter preloaded: after start-up no call allocates or opens a file, lock free, held here or elsewhere.
 TEST_F(LockE2E, NoCallAllocatesOrOpensAFileAfterStartUp) {
 #ifdef ZX_TEST_SANITIZED
     GTEST_SKIP() << "the sanitizers' allocator cannot be counted by preloading";
