@@ -30,7 +30,7 @@ ZXStatus dispatch(Op&& op) {
 
 template <class Op>
 ZXStatus dispatchSetter(Op&& op) {
-    if (false) {
+    if (zx::lockedByOther()) {
         return zx::toU32(StatusCode::LockedByOther);
     }
     return dispatch(op);

@@ -64,20 +64,6 @@ TEST_F(NvidiaE2E, TwoIdenticalCardsStartWithTheLowerBusAsGpuZero) {
         "0 70");
 }
 
-TEST_F(NvidiaE2E, StartUpTalksToTheDriverInTheDocumentedOrder) {
-    zxtest::addPciDevice("0000:02:00.0");
-    const auto r = run("gpu bus=3 levels=3\nclock sel=0 domain=0 freq=1\ngpu bus=1\n", {"ZXInitLib"});
-    EXPECT_EQ(r.allOf("ZXInitLib"), (Lines{"0", "0"}));
-    // The second start-up enumerates again but binds nothing again.
-    const Lines once = {"EnumPhysicalGPUs -> 0 count=2", "GetBusId gpu=0 -> 0 bus=3", "GetBusId gpu=1 -> 0 bus=1",
-                        "I2CRead gpu=1 addr=0x3E reg=0x20 -> -1", "GetPerfClocks gpu=1 sel=0 -> 0"};
-    Lines expected = {"Initialize -> 0"};
-    for (int i = 0; i < 2; ++i) expected.insert(expected.end(), once.begin(), once.end());
-    Lines calls = driver.log();
-    std::erase_if(calls, [](const std::string& l) { return l.rfind("QueryInterface", 0) == 0; });
-    EXPECT_EQ(calls, expected);
-}
-
 TEST_F(NvidiaE2E, AFailingInitialiseEnumerationOrClocksQueryFailsStartUp) {
     for (const char* scenario : {"init status=-1\ngpu bus=1\n", "fault op=EnumPhysicalGPUs status=-1\ngpu bus=1\n", "",
                                  "fault op=GetPerfClocks status=-1\ngpu bus=1\n"}) {
