@@ -108,22 +108,16 @@ const std::string kLevels = "MemoryVoltageStep=1\nMemoryVoltageMax=3\nPWMClockSt
 
 TEST_F(NvRegulatorE2E, Kind1VoltagesBecomeClampedStepsOnThePins) {
     // Each set, then the voltage read back: status, voltage, level.
-    const std::pair<const char*, const char*> cases[] = {
-        {"ZXSetPerformanceVoltageLevel 0 3 1300", "0 1300 20"},
-        {"ZXSetPerformanceVoltageLevel 0 3 1600", "0 1300 20"},
-        {"ZXSetPerformanceVoltageLevel 0 3 1299", "0 1275 19"},
-        {"ZXSetPerformanceVoltageLevel 0 3 800", "0 800 0"},
-        {"ZXSetPerformanceVoltageLevel 0 3 799", "0 1300 20"},
-        {"ZXSetPerformanceVoltageLevel 0 3 5", "0 925 5"},
-        {"ZXSetVoltageDefault 0", "0 1100 12"},
-    };
-    Strings commands, expected;
-    for (const auto& [set, readBack] : cases) {
-        commands.insert(commands.end(), {set, "ZXGetCurrentVoltage 0"});
-        expected.push_back(readBack);
-    }
-    const HostResult r = run(kKind1, kFiveBit, commands);
-    EXPECT_EQ(r.allOf("ZXGetCurrentVoltage"), expected);
+    const HostResult r = run(
+        kKind1, kFiveBit,
+        {"ZXSetPerformanceVoltageLevel 0 3 1300 ZXGetCurrentVoltage 0",
+         "ZXSetPerformanceVoltageLevel 0 3 1600 ZXGetCurrentVoltage 0",
+         "ZXSetPerformanceVoltageLevel 0 3 1299 ZXGetCurrentVoltage 0",
+         "ZXSetPerformanceVoltageLevel 0 3 800 ZXGetCurrentVoltage 0",
+         "ZXSetPerformanceVoltageLevel 0 3 799 ZXGetCurrentVoltage 0",
+         "ZXSetPerformanceVoltageLevel 0 3 5 ZXGetCurrentVoltage 0", "ZXSetVoltageDefault 0 ZXGetCurrentVoltage 0"});
+    EXPECT_EQ(r.allOf("ZXGetCurrentVoltage"),
+              (Strings{"0 1300 20", "0 1300 20", "0 1275 19", "0 800 0", "0 1300 20", "0 925 5", "0 1100 12"}));
     EXPECT_EQ(r.allOf("ZXSetPerformanceVoltageLevel"), Strings(6, "0"));
     EXPECT_EQ(r.of("ZXSetVoltageDefault"), "0");
     EXPECT_EQ(regulatorState(), "vid=16 voltage=1100 mem=0 pwm=0");  // step 12 is code 16

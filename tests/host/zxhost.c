@@ -1,10 +1,7 @@
 /*
- * A host application written against the public C header, deployed by the
- * end-to-end tests beside card data files as a real application would be.
- * Each argument is one command (docs/testing.md lists them); an export name
- * takes the numbers that follow as its inputs and prints
- * "<ExportName> <status> <outputs...>", outputs pre-filled with 0xAA bytes so
- * that uncleared words show.
+ * A host application on the public C header, deployed beside card data files as a real application would be. Each
+ * argument is a command (docs/testing.md); an export name takes the numbers that follow as its inputs and prints
+ * "<ExportName> <status> <outputs...>", outputs pre-filled with 0xAA bytes so that uncleared words show.
  */
 #define _POSIX_C_SOURCE 200809L
 #include <dlfcn.h>
@@ -22,25 +19,18 @@ enum Shape { NONE, OUT1, IN1, IN2, IN3, IN4, ADAPTERS, GPU_OUT1, GPU_OUT2, GPU_D
              GPU_IN_RANGE, FAN_RANGE, FAN_OUT1 };
 
 typedef void (*AnyFn)(void);
-
-struct Export {
-    const char *name;
-    enum Shape shape;
-    AnyFn fn;
-};
+struct Export { const char *name; enum Shape shape; AnyFn fn; };
 
 #define X(name, shape) {#name, shape, (AnyFn)name}
 static const struct Export exports[] = {
     X(ZXInitLib, NONE), X(ZXDeInitLib, NONE), X(ZXGetLockLibStatus, OUT1), X(ZXSetLockLibStatus, IN1),
     X(ZXGetAdapterInfo, ADAPTERS), X(ZXGetControlMode, OUT1), X(ZXGetGpuCount, OUT1),
-    X(ZXGetCurrentPerformanceLevel, GPU_OUT1), X(ZXGetVGAInfoDescription, GPU_DESC),
-    X(ZXGetCurrentVoltage, GPU_OUT2), X(ZXGetPerformanceLevelVoltages, GPU_LEVELS),
-    X(ZXGetPerformanceDefaultVoltages, GPU_LEVELS), X(ZXGetVoltageInfo, GPU_RANGE),
-    X(ZXGet2DDefaultVoltage, GPU_OUT1), X(ZXSetCurrentVoltageLevel, IN2), X(ZXSetPerformanceVoltageLevel, IN3),
-    X(ZXSetVoltageDefault, IN1),
-    X(ZXGetCurrentMemoryVoltageLevel, GPU_OUT1), X(ZXGetMemoryVoltageInfo, GPU_RANGE),
-    X(ZXGetMemoryVoltageDefault, GPU_OUT1), X(ZXSetCurrentMemoryVoltageLevel, IN2),
-    X(ZXSetMemoryVoltageDefault, IN1),
+    X(ZXGetCurrentPerformanceLevel, GPU_OUT1), X(ZXGetVGAInfoDescription, GPU_DESC), X(ZXGetCurrentVoltage, GPU_OUT2),
+    X(ZXGetPerformanceLevelVoltages, GPU_LEVELS), X(ZXGetPerformanceDefaultVoltages, GPU_LEVELS),
+    X(ZXGetVoltageInfo, GPU_RANGE), X(ZXGet2DDefaultVoltage, GPU_OUT1), X(ZXSetCurrentVoltageLevel, IN2),
+    X(ZXSetPerformanceVoltageLevel, IN3), X(ZXSetVoltageDefault, IN1), X(ZXGetCurrentMemoryVoltageLevel, GPU_OUT1),
+    X(ZXGetMemoryVoltageInfo, GPU_RANGE), X(ZXGetMemoryVoltageDefault, GPU_OUT1),
+    X(ZXSetCurrentMemoryVoltageLevel, IN2), X(ZXSetMemoryVoltageDefault, IN1),
     X(ZXGetPerformanceLevelGPUClocks, GPU_LEVELS), X(ZXGetGPUClockInfo, GPU_RANGE),
     X(ZXGetGPUClockInfoEx, GPU_IN_RANGE), X(ZXGetPerformanceDefaultGPUClocks, GPU_LEVELS),
     X(ZXSetPerformanceLevelGPUClock, IN3), X(ZXSetGPUClockDefault, IN1),
@@ -49,11 +39,10 @@ static const struct Export exports[] = {
     X(ZXSetPerformanceLevelMemoryClock, IN3), X(ZXSetMemoryClockDefault, IN1),
     X(ZXGetPerformanceLevelShaderClocks, GPU_LEVELS), X(ZXGetShaderClockInfo, GPU_RANGE),
     X(ZXGetShaderClockInfoEx, GPU_IN_RANGE), X(ZXGetPerformanceDefaultShaderClocks, GPU_LEVELS),
-    X(ZXSetPerformanceLevelShaderClock, IN3), X(ZXSetShaderClockDefault, IN1),
-    X(ZXGetCurrentPWMClockLevel, GPU_OUT1), X(ZXGetPWMClockInfo, GPU_RANGE), X(ZXGetPWMClockDefault, GPU_OUT1),
-    X(ZXSetCurrentPWMClockLevel, IN2), X(ZXSetPWMClockDefault, IN1),
-    X(ZXGetTemperature, GPU_OUT1), X(ZXGetUsage, GPU_OUT1), X(ZXGetDACLevel, GPU_OUT1), X(ZXSetDACLevel, IN2),
-    X(ZXGetFanSpeedInfo, FAN_RANGE), X(ZXGetFanSpeed, FAN_OUT1), X(ZXSetFanSpeed, IN4),
+    X(ZXSetPerformanceLevelShaderClock, IN3), X(ZXSetShaderClockDefault, IN1), X(ZXGetCurrentPWMClockLevel, GPU_OUT1),
+    X(ZXGetPWMClockInfo, GPU_RANGE), X(ZXGetPWMClockDefault, GPU_OUT1), X(ZXSetCurrentPWMClockLevel, IN2),
+    X(ZXSetPWMClockDefault, IN1), X(ZXGetTemperature, GPU_OUT1), X(ZXGetUsage, GPU_OUT1), X(ZXGetDACLevel, GPU_OUT1),
+    X(ZXSetDACLevel, IN2), X(ZXGetFanSpeedInfo, FAN_RANGE), X(ZXGetFanSpeed, FAN_OUT1), X(ZXSetFanSpeed, IN4),
     X(ZXSetFanSpeedDefault, IN3),
 };
 #undef X
