@@ -37,7 +37,7 @@ StatusCode getLockLibStatus(std::uint32_t* status) {
 
 StatusCode setLockLibStatus(std::uint32_t flag) {
     const bool started = state().vendorKind != VendorKind::None;
-    if (flag != 0) {
+    if ((flag & 0xFFu) != 0) {
         if (!started) {
             return StatusCode::NotInitialised;
         }
