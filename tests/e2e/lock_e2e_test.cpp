@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,28 +20,12 @@ using zxtest::Lines;
 using zxtest::marker;
 
 // Each setter with arguments that a working card would accept.
-const Lines kSetters = {"ZXSetCurrentVoltageLevel 0 1000", "ZXSetPerformanceVoltageLevel 0 0 1000",
-                        "ZXSetVoltageDefault 0",           "ZXSetCurrentMemoryVoltageLevel 0 1",
-                        "ZXSetMemoryVoltageDefault 0",     "ZXSetPerformanceLevelGPUClock 0 0 300",
-                        "ZXSetGPUClockDefault 0",          "ZXSetPerformanceLevelMemoryClock 0 0 500",
-                        "ZXSetMemoryClockDefault 0",       "ZXSetPerformanceLevelShaderClock 0 0 600",
-                        "ZXSetShaderClockDefault 0",       "ZXSetCurrentPWMClockLevel 0 1",
-                        "ZXSetPWMClockDefault 0",          "ZXSetDACLevel 0 1",
-                        "ZXSetFanSpeed 0 0 50 0",          "ZXSetFanSpeedDefault 0 0 0"};
-
-template <typename T>
-std::vector<T> operator+(std::vector<T> a, const std::vector<T>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-// Every setter of the other process answered 4.
-void expectRefused(const zxtest::HostResult& r) {
-    for (const std::string& s : kSetters) {
-        const std::string name = s.substr(0, s.find(' '));
-        EXPECT_EQ(r.allOf(name).back(), "4") << name;
-    }
-}
+const std::string kSetters =
+    "ZXSetCurrentVoltageLevel 0 1000 ZXSetPerformanceVoltageLevel 0 0 1000 ZXSetVoltageDefault 0 "
+    "ZXSetCurrentMemoryVoltageLevel 0 1 ZXSetMemoryVoltageDefault 0 ZXSetPerformanceLevelGPUClock 0 0 300 "
+    "ZXSetGPUClockDefault 0 ZXSetPerformanceLevelMemoryClock 0 0 500 ZXSetMemoryClockDefault 0 "
+    "ZXSetPerformanceLevelShaderClock 0 0 600 ZXSetShaderClockDefault 0 ZXSetCurrentPWMClockLevel 0 1 "
+    "ZXSetPWMClockDefault 0 ZXSetDACLevel 0 1 ZXSetFanSpeed 0 0 50 0 ZXSetFanSpeedDefault 0 0 0";
 
 class LockE2E : public ::testing::Test {
 protected:
@@ -58,62 +43,54 @@ protected:
     zxtest::EnvVars env;
 };
 
-TEST_F(LockE2E, AHolderShutsOutEveryOtherProcessesSetters) {
-    const pid_t a =
-        host.start({"ZXInitLib ZXSetLockLibStatus 1 ZXGetLockLibStatus touch:" + marker("held"), "wait:" + marker("go"),
-                    "ZXGetLockLibStatus ZXSetGPUClockDefault 0 ZXSetFanSpeed 0 0 55 0"},
-                   env);
-    // Before its own start-up a process is refused as well.
-    const auto b =
-        host.run(Lines{"wait:" + marker("held"), "ZXSetGPUClockDefault 0 ZXGetLockLibStatus ZXSetLockLibStatus 1",
-                       "ZXInitLib ZXGetLockLibStatus ZXSetLockLibStatus 1"} +
-                     kSetters + Lines{"ZXGetTemperature 0 ZXGetFanSpeed 0 0 0 touch:" + marker("go")},
-                 env);
-    const auto ra = host.wait(a);
-    EXPECT_EQ(ra.allOf("ZXGetLockLibStatus"), (Lines{"0 1", "0 1"}));
-    EXPECT_EQ(ra.of("ZXSetGPUClockDefault") + ra.of("ZXSetFanSpeed"), "00");
-    EXPECT_EQ(b.allOf("ZXSetGPUClockDefault"), (Lines{"4", "4"}));
-    EXPECT_EQ(b.allOf("ZXGetLockLibStatus"), (Lines{"3 2863311530", "0 2"}));  // not written before start-up
-    EXPECT_EQ(b.allOf("ZXSetLockLibStatus"), (Lines{"3", "1"}));
-    expectRefused(b);
-    EXPECT_EQ(b.of("ZXGetTemperature") + " " + b.of("ZXGetFanSpeed"), "0 50 0 40");  // getters work
-    // Only the holder's two setters reached the driver.
-    EXPECT_EQ(driver.logOf("SetCoolerLevels"), (Lines{"SetCoolerLevels gpu=0 index=0 rows=[55/1,0/0,0/0] -> 0"}));
-}
-
-TEST_F(LockE2E, TakingAndGivingBackFollowTheFlagsLowByte) {
-    const auto r = host.run({"ZXInitLib ZXSetLockLibStatus 1 ZXSetLockLibStatus 1 ZXGetLockLibStatus",
-                             "ZXSetLockLibStatus 0 ZXSetLockLibStatus 0 ZXGetLockLibStatus",
-                             "ZXSetLockLibStatus 0x201 ZXSetLockLibStatus 0x100 ZXGetLockLibStatus"},
-                            env);
-    // Take, take again (still held), give back, again; 0x201 takes, 0x100 gives back.
-    EXPECT_EQ(r.allOf("ZXSetLockLibStatus"), (Lines{"0", "1", "0", "1", "0", "0"}));
-    EXPECT_EQ(r.allOf("ZXGetLockLibStatus"), (Lines{"0 1", "0 0", "0 0"}));
-}
-
-// The lock is the machine's, not the user's: the holder runs with other user
-// folders and another runtime folder.
-TEST_F(LockE2E, AKilledHolderOfAnotherEnvironmentLeavesTheLockFree) {
+// The lock is the machine's: a holder with other user and runtime folders shuts others out; killed, it frees it.
+TEST_F(LockE2E, AHolderShutsOutEveryOtherProcessesSettersUntilItIsKilled) {
     const std::string other = zxtest::testRoot() + "/other";
     zxtest::makeDirs(other + "/.config");
     zxtest::makeDirs(other + "/run");
     const pid_t a = host.start(
-        {"ZXInitLib ZXSetLockLibStatus 1 touch:" + marker("held") + " hold"},
-        env + zxtest::EnvVars{
-                  {"HOME", other}, {"XDG_CONFIG_HOME", other + "/.config"}, {"XDG_RUNTIME_DIR", other + "/run"}});
-    const auto before = host.run(Lines{"wait:" + marker("held"), "ZXInitLib ZXGetLockLibStatus"} + kSetters, env);
-    EXPECT_EQ(before.of("ZXGetLockLibStatus"), "0 2");
-    expectRefused(before);
+        {"ZXInitLib ZXSetLockLibStatus 1 ZXGetLockLibStatus touch:" + marker("held"), "wait:" + marker("go"),
+         "ZXGetLockLibStatus ZXSetGPUClockDefault 0 ZXSetFanSpeed 0 0 55 0 touch:" + marker("done") + " hold"},
+        zxtest::EnvVars{env[0],
+                        env[1],
+                        {"HOME", other},
+                        {"XDG_CONFIG_HOME", other + "/.config"},
+                        {"XDG_RUNTIME_DIR", other + "/run"}});
+    // Before its own start-up a process is refused as well.
+    const auto b = host.run({"wait:" + marker("held"), "ZXSetGPUClockDefault 0 ZXGetLockLibStatus ZXSetLockLibStatus 1",
+                             "ZXInitLib ZXGetLockLibStatus ZXSetLockLibStatus 1", kSetters,
+                             "ZXGetTemperature 0 ZXGetFanSpeed 0 0 0 touch:" + marker("go")},
+                            env);
+    EXPECT_EQ(b.allOf("ZXSetGPUClockDefault"), (Lines{"4", "4"}));
+    EXPECT_EQ(b.allOf("ZXGetLockLibStatus"), (Lines{"3 2863311530", "0 2"}));  // not written before start-up
+    EXPECT_EQ(b.allOf("ZXSetLockLibStatus"), (Lines{"3", "1"}));
+    std::istringstream setters(kSetters);
+    for (std::string name; setters >> name;) {
+        if (name.rfind("ZX", 0) == 0) {
+            EXPECT_EQ(b.allOf(name).back(), "4") << name;
+        }
+    }
+    EXPECT_EQ(b.of("ZXGetTemperature") + " " + b.of("ZXGetFanSpeed"), "0 50 0 40");  // getters work
+    while (!zxtest::fileExists(marker("done"))) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ::kill(a, SIGKILL);
-    EXPECT_EQ(host.wait(a).exitCode, -SIGKILL);
+    const auto ra = host.wait(a);
+    EXPECT_EQ(ra.exitCode, -SIGKILL);
+    EXPECT_EQ(ra.allOf("ZXGetLockLibStatus"), (Lines{"0 1", "0 1"}));
+    EXPECT_EQ(ra.of("ZXSetGPUClockDefault") + ra.of("ZXSetFanSpeed"), "00");
+    // Only the holder's two setters reached the driver.
+    EXPECT_EQ(driver.logOf("SetCoolerLevels"), (Lines{"SetCoolerLevels gpu=0 index=0 rows=[55/1,0/0,0/0] -> 0"}));
+    // Take, take again (still held), give back, again; only the flag's low byte counts: 0x201 takes, 0x100 gives back.
     const auto after =
-        host.run({"ZXInitLib ZXGetLockLibStatus ZXSetLockLibStatus 1 ZXGetLockLibStatus ZXSetGPUClockDefault 0"}, env);
-    EXPECT_EQ(after.lines, (Lines{"ZXInitLib 0", "ZXGetLockLibStatus 0 0", "ZXSetLockLibStatus 0",
-                                  "ZXGetLockLibStatus 0 1", "ZXSetGPUClockDefault 0"}));
+        host.run({"ZXInitLib ZXGetLockLibStatus ZXSetLockLibStatus 1 ZXSetLockLibStatus 1 ZXGetLockLibStatus",
+                  "ZXSetGPUClockDefault 0 ZXSetLockLibStatus 0 ZXSetLockLibStatus 0 ZXGetLockLibStatus",
+                  "ZXSetLockLibStatus 0x201 ZXSetLockLibStatus 0x100 ZXGetLockLibStatus"},
+                 env);
+    EXPECT_EQ(after.allOf("ZXSetLockLibStatus"), (Lines{"0", "1", "0", "1", "0", "0"}));
+    EXPECT_EQ(after.allOf("ZXGetLockLibStatus"), (Lines{"0 0", "0 1", "0 0", "0 0"}));
+    EXPECT_EQ(after.of("ZXSetGPUClockDefault"), "0");
 }
 
-// Probing never takes the lock, so busy setters of two processes never see
-// each other as holders.
+// Probing never takes the lock, so busy setters of two processes never see each other as holders.
 TEST_F(LockE2E, BusySettersOfTwoProcessesAreNeverRefusedWhileNobodyHoldsIt) {
     const Lines commands = {"ZXInitLib wait:" + marker("go") + " repeat:2000 ZXSetDACLevel 0 1"};
     const pid_t a = host.start(commands, env);
@@ -149,8 +126,7 @@ TEST_F(LockE2E, OfTwoProcessesTakingAtOnceExactlyOneGetsIt) {
     }
 }
 
-// A later start-up that fails leaves no vendor chosen; the hold must still be
-// reported and given back, by the give-back request or by shutdown.
+// A hold outlives a failed later start-up (no vendor chosen): it is reported and given back, on request or by shutdown.
 TEST_F(LockE2E, AHoldOutlivesAFailedStartUpAndCanBeGivenBack) {
     env = driver.env(zxtest::readFile(env[0].second) + "fault op=EnumPhysicalGPUs status=-1 after=1\n");
     for (const std::string giveBack : {"ZXSetLockLibStatus 0", "ZXDeInitLib"}) {
@@ -171,8 +147,7 @@ TEST_F(LockE2E, AHoldOutlivesAFailedStartUpAndCanBeGivenBack) {
     }
 }
 
-// A child made by fork() shares its parent's open files: it must not hold
-// the parent's lock, nor keep it alive once the parent is gone.
+// A forked child shares its parent's open files: it must not hold the parent's lock nor keep it alive after the parent.
 TEST_F(LockE2E, AForkedChildNeitherHoldsNorKeepsItsParentsLock) {
     const auto parent =
         host.run({"ZXInitLib ZXSetLockLibStatus 1 fork",
@@ -187,9 +162,9 @@ TEST_F(LockE2E, AForkedChildNeitherHoldsNorKeepsItsParentsLock) {
     }
     EXPECT_EQ(parent.of("ZXGetLockLibStatus"), "0 1");
     // The child sees it held elsewhere and has nothing to give back.
-    EXPECT_EQ(parent.allOf("child:ZXGetLockLibStatus") + parent.allOf("child:ZXSetGPUClockDefault") +
-                  parent.allOf("child:ZXSetLockLibStatus"),
-              (Lines{"0 2", "4", "1"}));
+    EXPECT_EQ(parent.of("child:ZXGetLockLibStatus") + " " + parent.of("child:ZXSetGPUClockDefault") + " " +
+                  parent.of("child:ZXSetLockLibStatus"),
+              "0 2 4 1");
     EXPECT_EQ(third.of("ZXGetLockLibStatus"), "0 0") << "the parent's end freed the lock";
 }
 
@@ -214,34 +189,32 @@ TEST_F(LockE2E, ALinkAtTheLockPathIsNeverFollowed) {
     EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
-// With a call counter preloaded into the host: after start-up no getter,
-// setter or lock call allocates or opens a file, whether the lock is free,
-// held here or held elsewhere.
+// With a call counter preloaded: after start-up no call allocates or opens a file, lock free, held here or elsewhere.
 TEST_F(LockE2E, NoCallAllocatesOrOpensAFileAfterStartUp) {
 #ifdef ZX_TEST_SANITIZED
     GTEST_SKIP() << "the sanitizers' allocator cannot be counted by preloading";
 #endif
     env.pop_back();  // no driver call log: the simulator writes it through the heap
-    const Lines everyCall =
-        Lines{
-            "ZXGetAdapterInfo ZXGetControlMode ZXGetGpuCount ZXGetCurrentPerformanceLevel 0 ZXGetVGAInfoDescription 0",
-            "ZXGetCurrentVoltage 0 ZXGetPerformanceLevelVoltages 0 ZXGetPerformanceDefaultVoltages 0 ZXGetVoltageInfo "
-            "0",
-            "ZXGet2DDefaultVoltage 0 ZXGetCurrentMemoryVoltageLevel 0 ZXGetMemoryVoltageInfo 0",
-            "ZXGetMemoryVoltageDefault 0 ZXGetPerformanceLevelGPUClocks 0 ZXGetGPUClockInfo 0 ZXGetGPUClockInfoEx 0 0",
-            "ZXGetPerformanceDefaultGPUClocks 0 ZXGetPerformanceLevelMemoryClocks 0 ZXGetMemoryClockInfo 0",
-            "ZXGetMemoryClockInfoEx 0 0 ZXGetPerformanceDefaultMemoryClocks 0 ZXGetPerformanceLevelShaderClocks 0",
-            "ZXGetShaderClockInfo 0 ZXGetShaderClockInfoEx 0 0 ZXGetPerformanceDefaultShaderClocks 0",
-            "ZXGetCurrentPWMClockLevel 0 ZXGetPWMClockInfo 0 ZXGetPWMClockDefault 0 ZXGetTemperature 0 ZXGetUsage 0",
-            "ZXGetDACLevel 0 ZXGetFanSpeedInfo 0 0 0 ZXGetFanSpeed 0 0 0 ZXGetLockLibStatus"} +
+    const std::string everyCall =
+        "ZXGetAdapterInfo ZXGetControlMode ZXGetGpuCount ZXGetCurrentPerformanceLevel 0 ZXGetVGAInfoDescription 0 "
+        "ZXGetCurrentVoltage 0 ZXGetPerformanceLevelVoltages 0 ZXGetPerformanceDefaultVoltages 0 ZXGetVoltageInfo 0 "
+        "ZXGet2DDefaultVoltage 0 ZXGetCurrentMemoryVoltageLevel 0 ZXGetMemoryVoltageInfo 0 ZXGetMemoryVoltageDefault 0 "
+        "ZXGetPerformanceLevelGPUClocks 0 ZXGetGPUClockInfo 0 ZXGetGPUClockInfoEx 0 0 ZXGetPerformanceDefaultGPUClocks "
+        "0 "
+        "ZXGetPerformanceLevelMemoryClocks 0 ZXGetMemoryClockInfo 0 ZXGetMemoryClockInfoEx 0 0 "
+        "ZXGetPerformanceDefaultMemoryClocks 0 ZXGetPerformanceLevelShaderClocks 0 ZXGetShaderClockInfo 0 "
+        "ZXGetShaderClockInfoEx 0 0 ZXGetPerformanceDefaultShaderClocks 0 ZXGetCurrentPWMClockLevel 0 "
+        "ZXGetPWMClockInfo 0 ZXGetPWMClockDefault 0 ZXGetTemperature 0 ZXGetUsage 0 ZXGetDACLevel 0 "
+        "ZXGetFanSpeedInfo 0 0 0 ZXGetFanSpeed 0 0 0 ZXGetLockLibStatus " +
         kSetters;
     // The lock file is opened by the first lock call.
-    const pid_t pb = host.start(Lines{"ZXInitLib ZXGetLockLibStatus count:start"} + everyCall +
-                                    Lines{"ZXSetLockLibStatus 1"} + everyCall +
-                                    Lines{"ZXSetLockLibStatus 0 count:stop touch:" + marker("free"),
-                                          "wait:" + marker("held") + " count:start"} +
-                                    everyCall + Lines{"count:stop touch:" + marker("done")},
-                                env + zxtest::EnvVars{{"LD_PRELOAD", ZX_TEST_COUNT_LIBRARY}});
+    env.emplace_back("LD_PRELOAD", ZX_TEST_COUNT_LIBRARY);
+    const pid_t pb =
+        host.start({"ZXInitLib ZXGetLockLibStatus count:start", everyCall, "ZXSetLockLibStatus 1", everyCall,
+                    "ZXSetLockLibStatus 0 count:stop touch:" + marker("free"),
+                    "wait:" + marker("held") + " count:start", everyCall, "count:stop touch:" + marker("done")},
+                   env);
+    env.pop_back();
     const pid_t pa = host.start({"ZXInitLib wait:" + marker("free") + " ZXSetLockLibStatus 1 touch:" + marker("held") +
                                  " wait:" + marker("done")},
                                 env);

@@ -1,10 +1,7 @@
 /*
- * Preloaded into the test host (LD_PRELOAD): between zxcount_start() and
- * zxcount_stop() counts the heap allocations made by libzxdisplay (its own
- * code on the stack, no simulated vendor library below it: the simulators
- * keep their call logs on the heap) and every file open of the process.
- * Allocations go on to glibc's own allocator; opens go straight to the
- * system.
+ * Preloaded into the test host: between zxcount_start() and zxcount_stop()
+ * counts the heap allocations made by libzxdisplay itself (not by a simulated
+ * vendor library below it) and every file open of the process.
  */
 #define _GNU_SOURCE
 #include <dlfcn.h>
@@ -19,7 +16,6 @@
 extern void *__libc_malloc(size_t size);
 extern void *__libc_calloc(size_t count, size_t size);
 extern void *__libc_realloc(void *p, size_t size);
-extern void *__libc_memalign(size_t alignment, size_t size);
 
 static volatile int counting;
 static unsigned long allocations;
@@ -90,22 +86,6 @@ void *realloc(void *p, size_t size) {
     return __libc_realloc(p, size);
 }
 
-void *memalign(size_t alignment, size_t size) {
-    allocated();
-    return __libc_memalign(alignment, size);
-}
-
-void *aligned_alloc(size_t alignment, size_t size) __attribute__((alias("memalign")));
-
-int posix_memalign(void **out, size_t alignment, size_t size) {
-    void *p = memalign(alignment, size);
-    if (p == NULL) {
-        return 12; /* ENOMEM */
-    }
-    *out = p;
-    return 0;
-}
-
 static int open_at(int dir, const char *path, int flags, va_list args) {
     const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? va_arg(args, mode_t) : 0;
     counted(&opens);
@@ -140,5 +120,3 @@ int __openat_2(int dir, const char *path, int flags) {
 }
 
 int __open_2(const char *path, int flags) { return __openat_2(AT_FDCWD, path, flags); }
-
-int creat(const char *path, mode_t mode) { return open(path, O_CREAT | O_WRONLY | O_TRUNC, mode); }

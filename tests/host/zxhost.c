@@ -1,10 +1,7 @@
 /*
- * A host application written against the public C header, deployed by the
- * end-to-end tests beside card data files as a real application would be.
- * Each argument is one command (docs/testing.md lists them); an export name
- * takes the numbers that follow as its inputs and prints
- * "<ExportName> <status> <outputs...>", outputs pre-filled with 0xAA bytes so
- * that uncleared words show.
+ * A host application on the public C header, deployed beside card data files as a real application would be. Each
+ * argument is a command (docs/testing.md); an export name takes the numbers that follow as its inputs and prints
+ * "<ExportName> <status> <outputs...>", outputs pre-filled with 0xAA bytes so that uncleared words show.
  */
 #define _POSIX_C_SOURCE 200809L
 #include <dlfcn.h>
@@ -22,25 +19,18 @@ enum Shape { NONE, OUT1, IN1, IN2, IN3, IN4, ADAPTERS, GPU_OUT1, GPU_OUT2, GPU_D
              GPU_IN_RANGE, FAN_RANGE, FAN_OUT1 };
 
 typedef void (*AnyFn)(void);
-
-struct Export {
-    const char *name;
-    enum Shape shape;
-    AnyFn fn;
-};
+struct Export { const char *name; enum Shape shape; AnyFn fn; };
 
 #define X(name, shape) {#name, shape, (AnyFn)name}
 static const struct Export exports[] = {
     X(ZXInitLib, NONE), X(ZXDeInitLib, NONE), X(ZXGetLockLibStatus, OUT1), X(ZXSetLockLibStatus, IN1),
     X(ZXGetAdapterInfo, ADAPTERS), X(ZXGetControlMode, OUT1), X(ZXGetGpuCount, OUT1),
-    X(ZXGetCurrentPerformanceLevel, GPU_OUT1), X(ZXGetVGAInfoDescription, GPU_DESC),
-    X(ZXGetCurrentVoltage, GPU_OUT2), X(ZXGetPerformanceLevelVoltages, GPU_LEVELS),
-    X(ZXGetPerformanceDefaultVoltages, GPU_LEVELS), X(ZXGetVoltageInfo, GPU_RANGE),
-    X(ZXGet2DDefaultVoltage, GPU_OUT1), X(ZXSetCurrentVoltageLevel, IN2), X(ZXSetPerformanceVoltageLevel, IN3),
-    X(ZXSetVoltageDefault, IN1),
-    X(ZXGetCurrentMemoryVoltageLevel, GPU_OUT1), X(ZXGetMemoryVoltageInfo, GPU_RANGE),
-    X(ZXGetMemoryVoltageDefault, GPU_OUT1), X(ZXSetCurrentMemoryVoltageLevel, IN2),
-    X(ZXSetMemoryVoltageDefault, IN1),
+    X(ZXGetCurrentPerformanceLevel, GPU_OUT1), X(ZXGetVGAInfoDescription, GPU_DESC), X(ZXGetCurrentVoltage, GPU_OUT2),
+    X(ZXGetPerformanceLevelVoltages, GPU_LEVELS), X(ZXGetPerformanceDefaultVoltages, GPU_LEVELS),
+    X(ZXGetVoltageInfo, GPU_RANGE), X(ZXGet2DDefaultVoltage, GPU_OUT1), X(ZXSetCurrentVoltageLevel, IN2),
+    X(ZXSetPerformanceVoltageLevel, IN3), X(ZXSetVoltageDefault, IN1), X(ZXGetCurrentMemoryVoltageLevel, GPU_OUT1),
+    X(ZXGetMemoryVoltageInfo, GPU_RANGE), X(ZXGetMemoryVoltageDefault, GPU_OUT1),
+    X(ZXSetCurrentMemoryVoltageLevel, IN2), X(ZXSetMemoryVoltageDefault, IN1),
     X(ZXGetPerformanceLevelGPUClocks, GPU_LEVELS), X(ZXGetGPUClockInfo, GPU_RANGE),
     X(ZXGetGPUClockInfoEx, GPU_IN_RANGE), X(ZXGetPerformanceDefaultGPUClocks, GPU_LEVELS),
     X(ZXSetPerformanceLevelGPUClock, IN3), X(ZXSetGPUClockDefault, IN1),
@@ -49,24 +39,17 @@ static const struct Export exports[] = {
     X(ZXSetPerformanceLevelMemoryClock, IN3), X(ZXSetMemoryClockDefault, IN1),
     X(ZXGetPerformanceLevelShaderClocks, GPU_LEVELS), X(ZXGetShaderClockInfo, GPU_RANGE),
     X(ZXGetShaderClockInfoEx, GPU_IN_RANGE), X(ZXGetPerformanceDefaultShaderClocks, GPU_LEVELS),
-    X(ZXSetPerformanceLevelShaderClock, IN3), X(ZXSetShaderClockDefault, IN1),
-    X(ZXGetCurrentPWMClockLevel, GPU_OUT1), X(ZXGetPWMClockInfo, GPU_RANGE), X(ZXGetPWMClockDefault, GPU_OUT1),
-    X(ZXSetCurrentPWMClockLevel, IN2), X(ZXSetPWMClockDefault, IN1),
-    X(ZXGetTemperature, GPU_OUT1), X(ZXGetUsage, GPU_OUT1), X(ZXGetDACLevel, GPU_OUT1), X(ZXSetDACLevel, IN2),
-    X(ZXGetFanSpeedInfo, FAN_RANGE), X(ZXGetFanSpeed, FAN_OUT1), X(ZXSetFanSpeed, IN4),
+    X(ZXSetPerformanceLevelShaderClock, IN3), X(ZXSetShaderClockDefault, IN1), X(ZXGetCurrentPWMClockLevel, GPU_OUT1),
+    X(ZXGetPWMClockInfo, GPU_RANGE), X(ZXGetPWMClockDefault, GPU_OUT1), X(ZXSetCurrentPWMClockLevel, IN2),
+    X(ZXSetPWMClockDefault, IN1), X(ZXGetTemperature, GPU_OUT1), X(ZXGetUsage, GPU_OUT1), X(ZXGetDACLevel, GPU_OUT1),
+    X(ZXSetDACLevel, IN2), X(ZXGetFanSpeedInfo, FAN_RANGE), X(ZXGetFanSpeed, FAN_OUT1), X(ZXSetFanSpeed, IN4),
     X(ZXSetFanSpeedDefault, IN3),
 };
 #undef X
 
-static uint32_t arg(char **words, int count, int i) {
-    return i < count ? (uint32_t)strtoul(words[i], NULL, 0) : 0u;
-}
-
 static void print_words(const uint32_t *w, size_t n) {
     size_t i;
-    for (i = 0; i < n; ++i) {
-        printf(" %lu", (unsigned long)w[i]);
-    }
+    for (i = 0; i < n; ++i) printf(" %lu", (unsigned long)w[i]);
 }
 
 /* Printed before every line: "child:" in a forked child. */
@@ -75,83 +58,73 @@ static const char *prefix = "";
 /* Calls the export; prints its line unless quiet. */
 static ZXStatus call(const struct Export *e, char **a, int n, int quiet) {
     ZXStatus s = 0;
-    uint32_t w[5];
-    ZXRangeInfo range;
-    ZXLevelValues levels;
-    ZXVgaInfoDescription desc;
-    ZXAdapterInfoRecord info;
+    struct {
+        uint32_t w[5];
+        ZXRangeInfo range;
+        ZXLevelValues levels;
+        ZXVgaInfoDescription desc;
+        ZXAdapterInfoRecord info;
+    } o;
+    uint32_t *w = o.w, v[4];
     int i;
 
-    memset(w, 0xAA, sizeof w);
-    memset(&range, 0xAA, sizeof range);
-    memset(&levels, 0xAA, sizeof levels);
-    memset(&desc, 0xAA, sizeof desc);
-    memset(&info, 0xAA, sizeof info);
-
+    memset(&o, 0xAA, sizeof o);
+    for (i = 0; i < 4; ++i) v[i] = i < n ? (uint32_t)strtoul(a[i], NULL, 0) : 0u; /* missing inputs are 0 */
     switch (e->shape) {
     case NONE: s = ((ZXStatus (ZX_CALL *)(void))e->fn)(); break;
     case OUT1: s = ((ZXStatus (ZX_CALL *)(uint32_t *))e->fn)(&w[0]); break;
-    case IN1: s = ((ZXStatus (ZX_CALL *)(uint32_t))e->fn)(arg(a, n, 0)); break;
-    case IN2: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1)); break;
-    case IN3:
-        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1), arg(a, n, 2));
-        break;
-    case IN4:
-        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
-                                                                                 arg(a, n, 2), arg(a, n, 3));
-        break;
-    case ADAPTERS: s = ((ZXStatus (ZX_CALL *)(ZXAdapterInfoRecord *))e->fn)(&info); break;
-    case GPU_OUT1: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *))e->fn)(arg(a, n, 0), &w[0]); break;
-    case GPU_OUT2:
-        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *, uint32_t *))e->fn)(arg(a, n, 0), &w[0], &w[1]);
-        break;
-    case GPU_DESC: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXVgaInfoDescription *))e->fn)(arg(a, n, 0), &desc); break;
-    case GPU_LEVELS: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXLevelValues *))e->fn)(arg(a, n, 0), &levels); break;
-    case GPU_RANGE: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXRangeInfo *))e->fn)(arg(a, n, 0), &range); break;
+    case IN1: s = ((ZXStatus (ZX_CALL *)(uint32_t))e->fn)(v[0]); break;
+    case IN2: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t))e->fn)(v[0], v[1]); break;
+    case IN3: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t))e->fn)(v[0], v[1], v[2]); break;
+    case IN4: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t, uint32_t))e->fn)(v[0], v[1], v[2], v[3]); break;
+    case ADAPTERS: s = ((ZXStatus (ZX_CALL *)(ZXAdapterInfoRecord *))e->fn)(&o.info); break;
+    case GPU_OUT1: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *))e->fn)(v[0], &w[0]); break;
+    case GPU_OUT2: s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t *, uint32_t *))e->fn)(v[0], &w[0], &w[1]); break;
+    case GPU_DESC: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXVgaInfoDescription *))e->fn)(v[0], &o.desc); break;
+    case GPU_LEVELS: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXLevelValues *))e->fn)(v[0], &o.levels); break;
+    case GPU_RANGE: s = ((ZXStatus (ZX_CALL *)(uint32_t, ZXRangeInfo *))e->fn)(v[0], &o.range); break;
     case GPU_IN_RANGE:
-        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *))e->fn)(arg(a, n, 0), arg(a, n, 1), &range);
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *))e->fn)(v[0], v[1], &o.range);
         break;
     case FAN_RANGE:
-        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
-                                                                                      &range, arg(a, n, 2));
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, ZXRangeInfo *, uint32_t))e->fn)(v[0], v[1],
+                                                                                      &o.range, v[2]);
         break;
     case FAN_OUT1:
-        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t *, uint32_t))e->fn)(arg(a, n, 0), arg(a, n, 1),
-                                                                                   &w[0], arg(a, n, 2));
+        s = ((ZXStatus (ZX_CALL *)(uint32_t, uint32_t, uint32_t *, uint32_t))e->fn)(v[0], v[1],
+                                                                                   &w[0], v[2]);
         break;
     }
 
-    if (quiet) {
-        return s;
-    }
+    if (quiet) return s;
     printf("%s%s %lu", prefix, e->name, (unsigned long)s);
     switch (e->shape) {
     case OUT1: case GPU_OUT1: case FAN_OUT1: print_words(w, 1); break;
     case GPU_OUT2: print_words(w, 2); break;
-    case GPU_LEVELS: print_words(&levels.count, 1); print_words(levels.values, 4); break;
+    case GPU_LEVELS: print_words(&o.levels.count, 1); print_words(o.levels.values, 4); break;
     case GPU_RANGE: case GPU_IN_RANGE: case FAN_RANGE:
-        printf(" %lu %lu %lu", (unsigned long)range.maximum, (unsigned long)range.minimum,
-               (unsigned long)range.step);
+        printf(" %lu %lu %lu", (unsigned long)o.range.maximum, (unsigned long)o.range.minimum,
+               (unsigned long)o.range.step);
         break;
     case GPU_DESC:
-        printf(" %lu", (unsigned long)desc.count);
+        printf(" %lu", (unsigned long)o.desc.count);
         for (i = 0; i < 10; ++i) {
             /* An uncleared first byte shows as "?". */
-            if ((unsigned char)desc.strings[i][0] == 0xAA) {
+            if ((unsigned char)o.desc.strings[i][0] == 0xAA) {
                 printf(" ?");
             } else {
-                printf(" [%.*s]", 39, desc.strings[i]);
+                printf(" [%.*s]", 39, o.desc.strings[i]);
             }
         }
         break;
     case ADAPTERS:
-        printf(" %lu", (unsigned long)info.count);
-        print_words(info.kind, 3);
+        printf(" %lu", (unsigned long)o.info.count);
+        print_words(o.info.kind, 3);
         for (i = 0; i < 3; ++i) {
-            printf(" %.4s_%.4s_%.4s_%.4s", info.vendorId[i], info.deviceId[i], info.subsystemId[i],
-                   info.subsystemVendorId[i]);
+            printf(" %.4s_%.4s_%.4s_%.4s", o.info.vendorId[i], o.info.deviceId[i], o.info.subsystemId[i],
+                   o.info.subsystemVendorId[i]);
         }
-        print_words(&info.location[0].bus, 9);
+        print_words(&o.info.location[0].bus, 9);
         break;
     default: break;
     }
@@ -186,20 +159,16 @@ static void count(int start) {
     void (*begin)(void) = NULL;
     void (*end)(unsigned long *, unsigned long *) = NULL;
     unsigned long allocations = 0, opens = 0;
-    if (global != NULL) {
-        *(void **)&begin = dlsym(global, "zxcount_start");
-        *(void **)&end = dlsym(global, "zxcount_stop");
-    }
+    *(void **)&begin = dlsym(global, "zxcount_start");
+    *(void **)&end = dlsym(global, "zxcount_stop");
     if (begin == NULL || end == NULL) {
         printf("%scount unavailable\n", prefix);
-        return;
-    }
-    if (start) {
+    } else if (start) {
         begin();
-        return;
+    } else {
+        end(&allocations, &opens);
+        printf("%scount %lu %lu\n", prefix, allocations, opens);
     }
-    end(&allocations, &opens);
-    printf("%scount %lu %lu\n", prefix, allocations, opens);
 }
 
 static void pause_ms(long ms) {
@@ -215,64 +184,51 @@ int main(int argc, char **argv) {
     setvbuf(stdout, NULL, _IOLBF, 0);
     while (i < argc) {
         const char *cmd = argv[i++];
+        const struct Export *found = NULL;
         int n = 0;
         size_t k;
-        const struct Export *found = NULL;
         if (strcmp(cmd, "fork") == 0) {
             pid_t pid;
             fflush(stdout);
             pid = fork();
-            if (pid < 0) {
-                return 3;
-            }
+            if (pid < 0) return 3;
             if (pid == 0) {
                 prefix = "child:";
-                continue;
+            } else {
+                while (i < argc && strcmp(argv[i++], "parent") != 0) continue; /* the child's commands */
             }
-            while (i < argc && strcmp(argv[i], "parent") != 0) ++i;
-            ++i;
-            continue;
-        }
-        if (strcmp(cmd, "parent") == 0) {
+        } else if (strcmp(cmd, "parent") == 0) {
             fflush(stdout);
             _exit(0);
-        }
-        if (strncmp(cmd, "repeat:", 7) == 0) {
+        } else if (strncmp(cmd, "repeat:", 7) == 0) {
             repeat_ms = strtol(cmd + 7, NULL, 10);
-            continue;
-        }
-        if (strcmp(cmd, "count:start") == 0 || strcmp(cmd, "count:stop") == 0) {
+        } else if (strncmp(cmd, "count:", 6) == 0) {
             count(strcmp(cmd, "count:start") == 0);
-            continue;
-        }
-        if (strncmp(cmd, "touch:", 6) == 0) {
+        } else if (strncmp(cmd, "touch:", 6) == 0) {
             FILE *f = fopen(cmd + 6, "w");
             if (f) fclose(f);
-            continue;
-        }
-        if (strncmp(cmd, "wait:", 5) == 0) {
+        } else if (strncmp(cmd, "wait:", 5) == 0) {
             while (access(cmd + 5, F_OK) != 0) pause_ms(5);
-            continue;
-        }
-        if (strcmp(cmd, "hold") == 0) {
+        } else if (strcmp(cmd, "hold") == 0) {
             for (;;) pause_ms(1000);
-        }
-        for (k = 0; k < sizeof exports / sizeof exports[0]; ++k) {
-            if (strcmp(exports[k].name, cmd) == 0) found = &exports[k];
-        }
-        if (found == NULL) {
-            fprintf(stderr, "zxhost: unknown command %s\n", cmd);
-            return 2;
-        }
-        /* Numeric arguments follow the export's name. */
-        while (i + n < argc && (argv[i + n][0] >= '0' && argv[i + n][0] <= '9')) ++n;
-        if (repeat_ms >= 0) {
-            repeat(found, &argv[i], n, repeat_ms);
-            repeat_ms = -1;
         } else {
-            call(found, &argv[i], n, 0);
+            for (k = 0; k < sizeof exports / sizeof exports[0]; ++k) {
+                if (strcmp(exports[k].name, cmd) == 0) found = &exports[k];
+            }
+            if (found == NULL) {
+                fprintf(stderr, "zxhost: unknown command %s\n", cmd);
+                return 2;
+            }
+            /* Numeric arguments follow the export's name. */
+            while (i + n < argc && (argv[i + n][0] >= '0' && argv[i + n][0] <= '9')) ++n;
+            if (repeat_ms >= 0) {
+                repeat(found, &argv[i], n, repeat_ms);
+            } else {
+                call(found, &argv[i], n, 0);
+            }
+            repeat_ms = -1;
+            i += n;
         }
-        i += n;
     }
     return 0;
 }

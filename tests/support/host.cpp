@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -30,10 +31,16 @@ Lines HostResult::allOf(const std::string& name) const {
     return out;
 }
 
-HostDeployment::HostDeployment(const std::string& folderName)
-    : folder_(testRoot() + "/" + folderName), program_(folder_ + "/zxhost") {
+std::string HostResult::joined() const {
+    std::string out;
+    for (const auto& l : lines) out += (out.empty() ? "" : ", ") + l;
+    return out;
+}
+
+HostDeployment::HostDeployment(const std::string& folderName) : folder_(testRoot() + "/" + folderName) {
     makeDirs(folder_);
-    std::filesystem::copy_file(ZX_TEST_HOST_PROGRAM, program_, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::copy_file(ZX_TEST_HOST_PROGRAM, folder_ + "/zxhost",
+                               std::filesystem::copy_options::overwrite_existing);
 }
 
 void HostDeployment::addCardData(const std::string& fileName, const std::string& plain) const {
@@ -44,23 +51,20 @@ pid_t HostDeployment::start(const Lines& commands, const EnvVars& env) const {
     static int serial = 0;
     const std::string outPath = folder_ + "/.out-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
 
-    Lines envStrings;
-    auto setVar = [&](const std::string& key, const std::string& value) {
-        std::erase_if(envStrings, [&](const std::string& s) { return s.rfind(key + "=", 0) == 0; });
-        envStrings.push_back(key + "=" + value);
-    };
-    for (char** e = environ; *e != nullptr; ++e) envStrings.emplace_back(*e);
-    setVar("LD_LIBRARY_PATH", ZX_TEST_SIMLIB_DIR);
-    for (const auto& [k, v] : env) setVar(k, v);
+    // Later variables replace earlier ones of the same name.
+    std::map<std::string, std::string> vars;
+    for (char** e = environ; *e != nullptr; ++e) vars[std::string(*e).substr(0, std::strcspn(*e, "="))] = *e;
+    vars["LD_LIBRARY_PATH"] = std::string("LD_LIBRARY_PATH=") + ZX_TEST_SIMLIB_DIR;
+    for (const auto& [k, v] : env) vars[k] = k + "=" + v;
 
-    Lines args{program_};
+    Lines args{folder_ + "/zxhost"};
     for (const std::string& c : commands) {
         std::istringstream words(c);
         for (std::string w; words >> w;) args.push_back(w);
     }
     std::vector<char*> argv, envp;
     for (auto& s : args) argv.push_back(s.data());
-    for (auto& s : envStrings) envp.push_back(s.data());
+    for (auto& [k, v] : vars) envp.push_back(v.data());
     argv.push_back(nullptr);
     envp.push_back(nullptr);
 
@@ -76,7 +80,7 @@ pid_t HostDeployment::start(const Lines& commands, const EnvVars& env) const {
                              ::setuid(static_cast<uid_t>(userId)) != 0)) {
             ::_exit(126);
         }
-        ::execve(program_.c_str(), argv.data(), envp.data());
+        ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
     outputs_[pid] = outPath;
@@ -92,8 +96,6 @@ HostResult HostDeployment::wait(pid_t pid) const {
     outputs_.erase(pid);
     return r;
 }
-
-HostResult HostDeployment::run(const Lines& commands, const EnvVars& env) const { return wait(start(commands, env)); }
 
 EnvVars SimDriver::env(const std::string& scenario) const {
     const std::string path = testRoot() + "/" + name_ + ".scenario";

@@ -1,5 +1,5 @@
-// The simulated NVIDIA driver (libnvidia-api.so.1) as loaded in a test
-// process: its control interface, its call log and its operations.
+// The simulated NVIDIA driver (libnvidia-api.so.1) as loaded in a test process: its control interface, its call log and
+// its operations.
 #pragma once
 
 #include <cstdint>
@@ -13,21 +13,16 @@ namespace zxtest::nvsim {
 // File name under which the simulator is built and loaded.
 inline constexpr const char* kLibraryName = "libnvidia-api.so.1";
 
-// The simulator as loaded in this process: the same object that the library
-// under test gets when it loads NVAPI by bare name. Scenarios are text in the
-// format of docs/nvapi-simulator.md.
+// The simulator as loaded in this process: the same object that the library under test gets when it loads NVAPI by bare
+// name. Scenarios are text in the format of docs/nvapi-simulator.md.
 class Simulator {
 public:
     // Loads the simulator (records a test failure when it cannot).
     Simulator();
-    ~Simulator();
-    Simulator(const Simulator&) = delete;
-    Simulator& operator=(const Simulator&) = delete;
 
     bool loaded() const { return lib_ != nullptr; }
 
-    // nvapi_QueryInterface; the call is logged like any other.
-    void* query(std::uint32_t id) const;
+    // An operation by interface ID (nvapi_QueryInterface; the call is logged like any other).
     template <typename Fn>
     Fn op(std::uint32_t id) const {
         return reinterpret_cast<Fn>(query(id));
@@ -36,14 +31,13 @@ public:
     // Control interface (zxsim_nvapi.h).
     int load(const std::string& scenario);
     int apply(const std::string& lines);
-    void reset();
     std::string lastError() const;
     std::vector<std::string> log() const;
     void clearLog();
     bool initialised() const;
-    int gpuCount() const;
 
 private:
+    void* query(std::uint32_t id) const;
     template <typename Fn>
     Fn symbol(const char* name) const;
 

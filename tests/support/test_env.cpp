@@ -24,28 +24,24 @@ class IsolationListener : public ::testing::EmptyTestEventListener {
 public:
     void OnTestStart(const ::testing::TestInfo&) override {
         std::string pattern = (fs::temp_directory_path() / "zxtest-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
         g_root = pattern;
-        makeDirs(homeDir());
-        makeDirs(configDir());
         makeDirs(sysfsRoot() + "/bus/pci/devices");
         makeDirs(runtimeDir());
         ::chmod(runtimeDir().c_str(), 0700);
-        ::setenv("HOME", homeDir().c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", configDir().c_str(), 1);
-        ::setenv("XDG_RUNTIME_DIR", runtimeDir().c_str(), 1);
-        ::setenv("ZXDISPLAY_SYSFS_ROOT", sysfsRoot().c_str(), 1);
-        // The card lock's file lives here instead of /dev/shm.
-        makeDirs(lockDir());
-        ::setenv("ZXDISPLAY_LOCK_DIR", lockDir().c_str(), 1);
+        // The card lock's file lives in lockDir() instead of /dev/shm.
+        for (const auto& [name, dir] : {std::pair{"HOME", homeDir()},
+                                        {"XDG_CONFIG_HOME", configDir()},
+                                        {"XDG_RUNTIME_DIR", runtimeDir()},
+                                        {"ZXDISPLAY_SYSFS_ROOT", sysfsRoot()},
+                                        {"ZXDISPLAY_LOCK_DIR", lockDir()}}) {
+            makeDirs(dir);
+            ::setenv(name, dir.c_str(), 1);
+        }
         ::unsetenv("XDG_DOCUMENTS_DIR");
     }
     void OnTestEnd(const ::testing::TestInfo&) override {
-        if (!g_root.empty() && std::getenv("ZXTEST_KEEP") == nullptr) {
-            removeTree(g_root);
-        }
+        if (!g_root.empty() && std::getenv("ZXTEST_KEEP") == nullptr) removeTree(g_root);
         g_root.clear();
     }
 };
@@ -60,9 +56,7 @@ std::string lockDir() { return g_root + "/shm"; }
 
 void writeFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) {
-        throw std::runtime_error("cannot write " + path);
-    }
+    if (!out) throw std::runtime_error("cannot write " + path);
     out << content;
 }
 

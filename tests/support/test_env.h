@@ -1,6 +1,5 @@
-// Per-test isolation: every test runs with its own temporary HOME, XDG
-// folders, runtime folder, card lock folder and (empty) sysfs root, removed
-// when it ends. The developer's real folders are never touched.
+// Per-test isolation: every test runs with its own temporary HOME, XDG folders, runtime folder, card lock folder and
+// (empty) sysfs root, removed when it ends. The developer's real folders are never touched.
 #pragma once
 
 #include <string>
