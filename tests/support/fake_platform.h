@@ -1,8 +1,6 @@
-// An in-memory Platform for white-box tests (install it with
-// zx::platform::setPlatform): what a test sets up before the call and
-// inspects after it, touching nothing on the machine. Without a cipher
-// factory card data decodes to the hexadecimal text's own bytes, so
-// hexOf(profileText) is a plain card data file.
+// An in-memory Platform for white-box tests (zx::platform::setPlatform),
+// touching nothing on the machine. Without a cipher factory card data decodes
+// to the hexadecimal text's own bytes, so hexOf(profileText) is a data file.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +35,6 @@ public:
 
     std::optional<std::string> documents = std::string("/home/tester/Documents");  // nullopt: fails
     std::map<std::string, std::vector<std::uint8_t>> files;                        // path -> contents
-    std::set<std::string> unreadable;   // readFile fails for these paths
-    std::set<std::string> uncreatable;  // createPrivateFile fails for these paths
     bool writesFail = false;            // writes to created files fail
     std::size_t lastReadMaxSize = 0;
     void putFile(const std::string& path, std::string_view text) { files[path].assign(text.begin(), text.end()); }
@@ -79,7 +75,7 @@ public:
     bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override {
         lastReadMaxSize = maxSize;
         const auto it = files.find(path);
-        if (it == files.end() || unreadable.count(path) != 0 || it->second.size() > maxSize) {
+        if (it == files.end() || it->second.size() > maxSize) {
             return false;
         }
         out = it->second;

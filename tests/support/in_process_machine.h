@@ -1,8 +1,6 @@
-// Both simulated machines in the test process: the library's exports from
-// the static library, started through ZXInitLib on an in-memory platform
-// whose vendor library hands out the simulator's own entry points, and the
-// table of the exports that reach a vendor backend. White-box tests only
-// (it reaches the library's internal state); header-only for that reason.
+// Both simulated machines in the test process, started through ZXInitLib of the
+// static library on an in-memory platform that hands out the simulator's entry
+// points; and the table of the exports that reach a backend.
 #pragma once
 
 #include <dlfcn.h>
@@ -27,9 +25,8 @@ namespace zxtest::inproc {
 
 enum class Vendor { Nvidia, Ati };
 
-// One export: how to call it with its outputs in out, how many bytes of out
-// it writes, its arguments as text ("0,1,*": a "*" per output), and the same
-// export called with other values.
+// One export: its call with its outputs in out, their size, its arguments as
+// text ("0,1,*": a "*" per output), and the same export with other values.
 struct Export {
     const char* name;
     std::size_t outSize;
@@ -38,9 +35,8 @@ struct Export {
     std::function<Export(std::vector<std::uint32_t>)> with;
 };
 
-// An export whose integer parameters take the given values in order (0 past
-// them: GPU 0, fan 0) and whose pointer parameters point one after another
-// into out.
+// Integer parameters take the values in order (0 past them: GPU 0, fan 0);
+// pointer parameters point one after another into out.
 template <typename... P>
 Export exportOf(const char* name, ZXStatus (*fn)(P...), std::vector<std::uint32_t> values) {
     const std::size_t size = (std::size_t{0} + ... + (std::is_pointer_v<P> ? sizeof(std::remove_pointer_t<P>) : 0));
@@ -68,8 +64,7 @@ Export exportOf(const char* name, ZXStatus (*fn)(P...), std::vector<std::uint32_
 }
 #define ZX_EXPORT(fn, ...) exportOf(#fn, fn, {__VA_ARGS__})
 
-// Every export that reaches a vendor backend; setters carry values the card
-// accepts.
+// Setters carry values the card accepts.
 inline const std::vector<Export>& exports() {
     static const std::vector<Export> table = {
         ZX_EXPORT(ZXGetControlMode), ZX_EXPORT(ZXGetGpuCount), ZX_EXPORT(ZXGetCurrentPerformanceLevel),
@@ -94,8 +89,6 @@ inline const std::vector<Export>& exports() {
     };
     return table;
 }
-
-// --- The two simulated machines ----------------------------------------------
 
 // Three levels of GPU, memory and shader clocks, a cooler and a kind-1 pin
 // controller with the 5-bit VID table.
@@ -163,17 +156,13 @@ inline std::string faultLine(Vendor vendor, const std::string& op) {
 // A log line that changes the card.
 inline bool writesToCard(const std::string& line) {
     const std::string call = line.substr(0, line.find(" -> "));
-    for (const char* prefix : {"Set", "Restore", "I2CWrite"}) {
-        if (call.rfind(prefix, 0) == 0) {
-            return true;
-        }
-    }
-    return call.rfind("WriteAndReadI2C", 0) == 0 && call.find(" data=") != std::string::npos;
+    const auto starts = [&](const char* prefix) { return call.rfind(prefix, 0) == 0; };
+    return starts("Set") || starts("Restore") || starts("I2CWrite") ||
+           (starts("WriteAndReadI2C") && call.find(" data=") != std::string::npos);
 }
 
-// What one call of an export did: its answer, whether its outputs are zero
-// (for ZXGetVGAInfoDescription the count and each string's first byte), and
-// the vendor calls it made.
+// One call's answer, whether its outputs are zero (for ZXGetVGAInfoDescription
+// the count and each string's first byte), and the vendor calls it made.
 struct Outcome {
     ZXStatus status = 0;
     bool outputsZero = true;
@@ -199,15 +188,13 @@ public:
         zx::state() = zx::LibraryState{};
     }
 
-    // Loads the machine's scenario afresh with extra lines ("=..." replaces
-    // it) and starts the library.
+    // Loads the scenario afresh with extra lines ("=..." replaces it) and starts.
     ZXStatus start(const std::string& extra = "") {
         const std::string base = vendor_ == Vendor::Nvidia ? kNvScenario : kAtiScenario;
         const std::string scenario = extra.rfind('=', 0) == 0 ? extra.substr(1) : base + extra;
         ZXDeInitLib();
         if (vendor_ == Vendor::Nvidia) {
-            // NVAPI is bound once per process; each start here binds anew,
-            // so that absent interfaces and libraries take effect.
+            // NVAPI is bound once per process; binding anew lets absent entries take effect.
             zx::nv::resetNvapiBinding();
             EXPECT_EQ(nv_.load(scenario), 0) << nv_.lastError();
         } else {
@@ -220,8 +207,7 @@ public:
     void apply(const std::string& lines) {
         EXPECT_EQ(vendor_ == Vendor::Nvidia ? nv_.apply(lines) : ati_.apply(lines), 0) << lines;
     }
-    // Starts without the entry point of an operation (bound at start-up, so
-    // the library is whole again afterwards).
+    // Starts without an operation's entry point (bound at start-up only).
     ZXStatus startWithout(const std::string& op) {
         if (vendor_ == Vendor::Nvidia) {
             return start("missing op=" + op + "\n");
@@ -254,8 +240,7 @@ public:
         }
         return r;
     }
-    // After a start-up that failed every export answers 3; after one that
-    // went on, 0 or 1 or 2 with its outputs zero unless it succeeded.
+    // After a failed start-up every export answers 3; otherwise 0, 1 or 2, outputs zero unless 0.
     void expectEveryExportConsistent(ZXStatus started, const std::string& after = "") {
         for (const Export& e : exports()) {
             const Outcome r = call(e);

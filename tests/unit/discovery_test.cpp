@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -32,7 +31,6 @@ Triple triple(const zx::PciLocation& l) { return {l.bus, l.device, l.function}; 
 
 class DiscoveryTest : public ::testing::Test {
 protected:
-    DiscoveryTest() { std::memset(&table, 0, sizeof table); }
     bool discover() { return zx::discovery::discoverAdapters(table, os); }
     // "kind:device ID" of every recorded entry.
     std::vector<std::string> recorded() const {
@@ -44,7 +42,7 @@ protected:
     }
 
     zxtest::FakePlatform os;
-    zx::AdapterTable table;
+    zx::AdapterTable table{};
 };
 
 TEST_F(DiscoveryTest, RecordsTheDisplayFunctionsOfAtiAndNvidiaInEnumerationOrder) {
@@ -63,9 +61,6 @@ TEST_F(DiscoveryTest, RecordsTheDisplayFunctionsOfAtiAndNvidiaInEnumerationOrder
          {{"PCI\\VEN_8086&DEV_2E32&SUBSYS_D6111043&REV_03\\3&21436425&0&10"}, {kAtiId}, {nvWithDevice("0BE4"), "MEDIA"},
           {kNvId}},
          {"1:9440", "2:0611"}},
-        {"at most three, identical ones not merged",
-         {{kNvId}, {kNvId}, {nvWithDevice("0001")}, {nvWithDevice("0002")}},
-         {"2:0611", "2:0611", "2:0001"}},
         {"the class must be exactly Display",
          {{nvWithDevice("0001"), "display"}, {nvWithDevice("0002"), "Display "}, {nvWithDevice("0003"), "DisplayX"},
           {nvWithDevice("0004"), std::nullopt}, {kNvId}},
@@ -75,7 +70,6 @@ TEST_F(DiscoveryTest, RecordsTheDisplayFunctionsOfAtiAndNvidiaInEnumerationOrder
           {"PCI/VEN_1002&DEV_9440"}, {"PCI\\VEN_100&DEV_9440"}, {"ROOT\\PCI\\VEN_1002&DEV_9441"}},
          {"1:9441"}},
         {"IDs too long for the system's buffer are skipped", {{longest + "0"}, {longest}}, {"2:0611"}},
-        {"short IDs give short strings", {{"PCI\\VEN_1002"}, {"PCI\\VEN_10DE&DEV_06"}}, {"1:", "2:06"}},
         {"no adapter", {{"PCI\\VEN_8086&DEV_2E32"}}, {}},
     };
     for (const Case& c : cases) {
@@ -125,9 +119,7 @@ TEST_F(DiscoveryTest, OnlyTheFirstTwoLocationsArePutInBusOrder) {
     };
     const Case cases[] = {
         {{"PCI bus 4, device 0, function 0", "PCI bus 1, device 2, function 1"}, {{1, 2, 1}, {4, 0, 0}}},
-        {{at(1), at(4)}, {{1, 0, 0}, {4, 0, 0}}},
         {{at(2, 1), at(2, 0)}, {{2, 1, 0}, {2, 0, 0}}},
-        {{at(4000000000u), at(1)}, {{1, 0, 0}, {4000000000u, 0, 0}}},
         {{at(5), at(3), at(0)}, {{3, 0, 0}, {5, 0, 0}, {0, 0, 0}}},
     };
     for (const Case& c : cases) {
@@ -141,13 +133,6 @@ TEST_F(DiscoveryTest, OnlyTheFirstTwoLocationsArePutInBusOrder) {
             EXPECT_EQ(triple(table.location[i]), c.expected[i]) << i;
         }
     }
-    // Kinds and strings stay in enumeration order.
-    os.devices.clear();
-    os.addDevice(kAtiId, "Display", at(4));
-    os.addDevice(kNvId, "Display", at(1));
-    ASSERT_TRUE(discover());
-    EXPECT_EQ(recorded(), (std::vector<std::string>{"1:9440", "2:0611"}));
-    EXPECT_EQ(table.location[0].bus, 1u);
 }
 
 TEST_F(DiscoveryTest, SystemVersionChoosesTheLocationForm) {
@@ -171,18 +156,13 @@ TEST(ParseLocation, WholeDecimalNumbersFromEitherForm) {
         {"PCI bus 12, device 10, function 7", false, {12, 10, 7}},
         {"PCI bus 101, device 0, function 1;(9,9,9)", false, {101, 0, 1}},
         {"PCI bus 7, device 2", false, {7, 2, 0}},
-        {"PCI bus 7", false, {7, 0, 0}},
         // The newer form its last three, anchored to the function.
         {"@System32\\drivers\\pci.sys,#65536;PCI bus %1, device %2, function %3;(101,0,1)", true, {101, 0, 1}},
         {";(2,1)", true, {0, 2, 1}},
-        {";(5)", true, {0, 0, 5}},
-        {"", false, {0, 0, 0}},
         {"PCI bus x, device y", true, {0, 0, 0}},
         // Numbers beyond 32 bits saturate; only ASCII digits count.
         {"PCI bus 99999999999999999999999, device 1, function 2", false, {kMax, 1, 2}},
         {"(4294967295,4294967296,42949672950)", true, {kMax, kMax, kMax}},
-        {"(4294967294,0,1)", true, {4294967294u, 0, 1}},
-        {"PCI bus 0000000000000000000012, device 0, function 0", false, {12, 0, 0}},
         {"bus -3, device \xB2" "4, function +5", false, {3, 4, 5}},
     };
     for (const Case& c : cases) {
@@ -201,15 +181,12 @@ TEST(ParseInstanceId, KindAndTheFourFields) {
         {"PCI\\VEN_10DE&DEV_0611&SUBSYS_12345678&REV_A2", VendorKind::Nvidia, "10DE|0611|1234|5678"},
         {"PCI\\VEN_1002&DEV_9440&SUBSYS_VEN_10DE", VendorKind::Nvidia, "1002|9440|VEN_|10DE"},
         {"PCI\\VEN_1002&DEV_9440", VendorKind::Ati, "1002|9440||"},
-        {"PCI\\VEN_8086&DEV_2E32", VendorKind::None, "8086|2E32||"},
         // The first marker counts and case is kept.
         {"PCI\\VEN_10de&DEV_06ff&SUBSYS_a1027a3c&REV_A2\\DEV_FFFF&SUBSYS_00000000", VendorKind::None,
          "10de|06ff|a102|7a3c"},
         // IDs ending early, or at a NUL.
         {"PCI\\VEN_10", VendorKind::None, "10|||"},
         {"PCI\\VEN_10DE&DEV_0611&SUBSYS_A1027", VendorKind::Nvidia, "10DE|0611|A102|7"},
-        {"PCI\\VEN_10DE&DEV_0611&SUBSYS_A10", VendorKind::Nvidia, "10DE|0611|A10|"},
-        {"PCI\\VEN_10DE&SUBSYS_", VendorKind::Nvidia, "10DE|||"},
         {"PCI\\VEN_10DE&DEV_06\0" "11&SUBSYS_A1027A3C"sv, VendorKind::Nvidia, "10DE|06||"},
     };
     for (const Case& c : cases) {

@@ -1,11 +1,7 @@
-// The fault matrix: every export on both backends, and every vendor call that
-// export makes, failed in turn by the simulator. The calls are not listed by
-// hand: a clean call of the export shows them in the simulator's log, and each
-// is then failed (a non-zero status; for ATI I2C every path, adapter index and
-// speed at once) and, separately, left out of the library (an absent entry
-// point). The export must answer 1 or 2 with its outputs zero and, after a
-// failed read, write nothing more to the card. Start-up with each vendor call
-// failing or absent: the Hostile table (hostile_test.cpp).
+// The fault matrix: each vendor call that a clean call of an export shows in
+// the simulator's log is failed, then left out of the library, on both
+// backends; the export must answer 1 or 2 with zero outputs and write nothing
+// after a failed read. Start-up with each call failing or absent: Hostile.
 #include <gtest/gtest.h>
 
 #include <fstream>

@@ -1,9 +1,6 @@
-// Hostile answers from outside the library that the other tests do not
-// already cover (docs/robustness.md lists every case and where it is tested),
-// and start-up with each vendor call failing or absent. Each case starts the
-// library on a simulated machine; afterwards every export must answer within
-// the documented set with its outputs zero unless it succeeded, and the
-// case's own check must hold. Last, hostile sysfs and DRM files.
+// Hostile answers from outside the library (docs/robustness.md lists where
+// each is tested) and start-up with each vendor call failing or absent: after
+// start-up every export answers within its set, and the case's check holds.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -34,26 +31,14 @@ void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 
 // 10,000 sections with the card's last, a 100 KB line in every 1000th and in
 // the card's description.
-std::string hugeProfile(const char* cardSection) {
+std::string hugeProfile() {
     std::string text;
     for (int i = 0; i < 10000; ++i) {
         text += "[Other" + std::to_string(i) + "]\nGPUVoltageMax=9\n";
         text += i % 1000 == 0 ? "Filler=" + std::string(100 * 1024, 'x') + "\n" : "";
     }
-    return text + "[" + cardSection + "]\nMemoryVoltageStep=1\nMemoryVoltageMax=3\nPWMClockStep=1\nPWMClockMax=1\n" +
+    return text + "[10DE_0622_B111_7A3C]\nMemoryVoltageStep=1\nMemoryVoltageMax=3\nPWMClockStep=1\nPWMClockMax=1\n" +
            "VGAInfoString0=" + std::string(100 * 1024, 'D') + "\n";
-}
-
-std::function<void(Machine&)> cardData(const char* file, std::string profile) {
-    return [=](Machine& m) { m.os().putFile(std::string("/opt/host/") + file, zxtest::hexOf(profile)); };
-}
-
-void expectLongDescriptionCut(ZXStatus started) {
-    ASSERT_EQ(started, ZX_STATUS_OK);
-    ZXVgaInfoDescription d{};
-    ASSERT_EQ(ZXGetVGAInfoDescription(0, &d), ZX_STATUS_OK);
-    EXPECT_EQ(d.count, 1u);
-    EXPECT_EQ(std::string(d.strings[0]), std::string(39, 'D'));
 }
 
 // The machine's card with a device answering noise in place of its pin controller.
@@ -85,7 +70,6 @@ void putAtiStoreValues(Machine& m) {
     };
     put("DefaultGPUVoltage0", zx::platform::kRegExpandSz, "");
     put("DefaultGPUVoltage1", zx::platform::kRegExpandSz, std::string(4000, '7'));
-    put("DefaultGPUVoltage2", zx::platform::kRegExpandSz, "volts");
     put("DefaultGPUClock0", zx::platform::kRegExpandSz, std::string(260, '9'));
     put("DefaultMemoryVoltageLevel2D", zx::platform::kRegSz, "-1");
     put("DefaultPWMLevel", 4, std::string("\x01\x00\x00\x00", 4));
@@ -99,19 +83,17 @@ std::vector<HostileCase> cases() {
         {"AtiNoLevels", Vendor::Ati, "od count=0\n"},
         {"AtiHugeLevelCount", Vendor::Ati, "od count=2147483647\n", {}, startFails},
         {"NvidiaNoisyPinController", Vendor::Nvidia, noisyScenario(), {}, expectOnTheCardsScales},
-        {"NvidiaHugeProfile", Vendor::Nvidia, "", cardData("NVVGA.DAT", hugeProfile("10DE_0622_B111_7A3C")),
+        {"NvidiaHugeProfile", Vendor::Nvidia, "",
+         [](Machine& m) { m.os().putFile("/opt/host/NVVGA.DAT", zxtest::hexOf(hugeProfile())); },
          [](ZXStatus started) {
-             expectLongDescriptionCut(started);
+             ASSERT_EQ(started, ZX_STATUS_OK);
+             ZXVgaInfoDescription d{};
+             EXPECT_EQ(ZXGetVGAInfoDescription(0, &d), ZX_STATUS_OK);
+             EXPECT_EQ(std::string(d.strings[0]), std::string(39, 'D'));
              ZXRangeInfo r{};
              EXPECT_EQ(ZXGetMemoryVoltageInfo(0, &r), ZX_STATUS_OK);
              EXPECT_EQ(r.maximum, 3u);
          }},
-        {"AtiHugeProfile", Vendor::Ati, "", cardData("ATIVGA.DAT", hugeProfile("1002_9460_0502_7A3C")),
-         expectLongDescriptionCut},
-        {"NvidiaProfileNumbersThatAreNot", Vendor::Nvidia, "",
-         cardData("NVVGA.DAT", "[10DE_0622_B111_7A3C]\nGPUVoltageMin=abc\nGPUVoltageMax=99999999999999999999\n"
-                               "GPUVoltageStep=-25\nMemoryVoltageStep=\nPWMClockStep=0x1\n"),
-         [](ZXStatus started) { EXPECT_EQ(started, ZX_STATUS_OK); }},
         {"AtiStoreValuesEmptyOverlongAndNotNumbers", Vendor::Ati, "", putAtiStoreValues,
          [](ZXStatus started) {
              ASSERT_EQ(started, ZX_STATUS_OK);
@@ -162,11 +144,9 @@ TEST_P(Hostile, TheLibraryStaysWithinItsAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, Hostile, ::testing::ValuesIn(cases()), [](const auto& p) { return p.param.name; });
 
-// sysfs and DRM files as the Linux platform reads them: endless (a link to
-// /dev/zero), missing, empty or garbage files are read bounded; a bad vendor
-// or device ID leaves its device out, a bad optional attribute reads as 0, a
-// bad connector status is not "connected". (Empty, garbage and too wide IDs:
-// PlatformDevices.VendorAndDeviceAreNeededTheRestIsOptional.)
+// Endless (a link to /dev/zero), missing or garbage sysfs and DRM files are
+// read bounded: a bad ID leaves its device out, a bad optional attribute reads
+// as 0, a bad connector status is not "connected".
 TEST(HostileSysfs, FilesAreReadBoundedAndNeverTrusted) {
     const auto spoil = [](const std::string& path, const char* content) {  // nullptr: endless
         ::unlink(path.c_str());

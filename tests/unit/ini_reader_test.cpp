@@ -13,16 +13,11 @@ namespace {
 using namespace std::string_literals;
 using zx::ini::Profile;
 
-std::uint32_t copyValue(std::string_view text, const char* section, const char* key, char* buf,
-                        std::uint32_t size) {
-    return Profile(std::string(text)).readString(section, key, buf, size);
-}
-
 // The value as GetPrivateProfileStringA with a 260-character buffer returns it.
 std::string get(std::string_view text, const char* section, const char* key) {
     char buf[260];
     std::memset(buf, 'X', sizeof buf);
-    const std::uint32_t n = copyValue(text, section, key, buf, sizeof buf);
+    const std::uint32_t n = Profile(std::string(text)).readString(section, key, buf, sizeof buf);
     EXPECT_EQ(n, std::strlen(buf)) << "returned length must match the copied text";
     return std::string(buf, n);
 }
@@ -50,66 +45,36 @@ TEST(IniReader, ValuesAsTheSystemReadsThem) {
         std::optional<std::string> value;  // nullopt: absent
     };
     const std::string blanks = "  [ \tCard\x1A ]  \n \t Key \x0B\x0C= \x1A value with  inner  blanks \t\x1A\n";
-    const std::string quotes = "[S]\ndq=\"quoted text\"\nsq='single'\nnested=\"'inner'\"\ndouble=\"\"twice\"\"\n"
-                               "blank=\"  spaced  \"\nempty=\"\"\nmixed=\"text'\nopen=\"text\nclose=text\"\n"
-                               "one=\"\ninner=a\"b\"\n";
+    const std::string quotes = "[S]\ndq=\"quoted text\"\nnested=\"'inner'\"\nmixed=\"text'\ninner=a\"b\"\n";
     const Case cases[] = {
         {"names ignore case", "[10DE_0611]\nGPUVoltageMax=1200\n", "10de_0611", "GPUVOLTAGEMAX", "1200"},
         {"tab, VT, FF, space and Ctrl-Z are blanks", blanks, "Card", "Key", "value with  inner  blanks"},
         {"requested names are trimmed", "[Card]\nKey=v\n", "  Card\t", " Key ", "v"},
         {"a section name runs to the last ]", "[a]b] trailing\nk=1\n[ c ] ]\nk=2\n", "a]b", "k", "1"},
-        {"... blanks inside it stay", "[a]b] trailing\nk=1\n[ c ] ]\nk=2\n", "c ]", "k", "2"},
-        {"... and a shorter name is another", "[a]b] trailing\nk=1\n", "a", "k", std::nullopt},
         {"[ without ] is a key line", "[S]\n[notasection=v\nk=1\n", "S", "[notasection", "v"},
-        {"... and the section goes on", "[S]\n[notasection=v\nk=1\n", "S", "k", "1"},
         {"keys belong to their section", "[A]\nx=1\n[B]\ny=2\n", "A", "y", std::nullopt},
-        {"an absent section", "[A]\nx=1\n", "C", "x", std::nullopt},
-        {"only the first duplicate section", "[S]\na=1\n[Other]\n[s]\na=2\nb=3\n", "S", "a", "1"},
-        {"... is searched", "[S]\na=1\n[Other]\n[s]\na=2\nb=3\n", "S", "b", std::nullopt},
+        {"only the first duplicate section is searched", "[S]\na=1\n[Other]\n[s]\na=2\nb=3\n", "S", "b", std::nullopt},
         {"lines before a header: nameless section", "top=1\n[S]\nin=2\n", "", "top", "1"},
-        {"... not in the next section", "top=1\n[S]\nin=2\n", "S", "top", std::nullopt},
         {"the first = splits", "[S]\nk = a=b = c\n", "S", "k", "a=b = c"},
-        {"the first duplicate key wins", "[S]\nk=first\nK=second\n", "S", "k", "first"},
         {"an empty value is present", "[S]\nempty=\n", "S", "empty", ""},
         {"a key without = hides a later one", "[S]\nbare\nbare=later\n", "S", "bare", ""},
         {"; lines are keys", "[S]\n;x=commented\n", "S", ";x", "commented"},
-        {"# lines are keys", "[S]\n# y = hashed\n", "S", "# y", "hashed"},
         {"double quotes stripped", quotes, "S", "dq", "quoted text"},
-        {"single quotes stripped", quotes, "S", "sq", "single"},
         {"one pair only", quotes, "S", "nested", "'inner'"},
-        {"one pair of two", quotes, "S", "double", "\"twice\""},
-        {"blanks in quotes stay", quotes, "S", "blank", "  spaced  "},
-        {"empty quotes", quotes, "S", "empty", ""},
         {"mixed quotes stay", quotes, "S", "mixed", "\"text'"},
-        {"an opening quote stays", quotes, "S", "open", "\"text"},
-        {"a closing quote stays", quotes, "S", "close", "text\""},
-        {"a lone quote stays", quotes, "S", "one", "\""},
         {"inner quotes stay", quotes, "S", "inner", "a\"b\""},
         {"CR ends a line", "[S]\r\na=1\rb=2\n", "S", "b", "2"},
         {"the last line needs no end", "[S]\r\nc=3\r\n\r\nd=4", "S", "d", "4"},
         {"a UTF-8 mark is skipped", "\xEF\xBB\xBF[S]\nk=v\n", "S", "k", "v"},
-        {"... also before a nameless key", "\xEF\xBB\xBFk=v\n", "", "k", "v"},
         {"null section", "[S]\nk=v\n", nullptr, "k", std::nullopt},
-        {"null key", "[S]\nk=v\n", "S", nullptr, std::nullopt},
         // A NUL ends the name or value it stands in.
         {"NUL padding is an empty value", "[S]\nVGAInfoString1=\0\0\0\0\nnext=1\n"s, "S", "VGAInfoString1", ""},
-        {"NUL in a value", "[S]\nk=ab\0cd\n"s, "S", "k", "ab"},
-        {"NUL after blanks", "[S]\nk= ab \0cd\n"s, "S", "k", "ab"},
-        {"NUL after quotes", "[S]\nk=\"ab\"\0\n"s, "S", "k", "ab"},
         {"NUL in a key", "[S]\nk\0junk=v\n"s, "S", "k", "v"},
-        {"NUL in a key: the rest is no name", "[S]\nk\0junk=v\n"s, "S", "kjunk", std::nullopt},
-        {"NUL key first wins", "[S]\nk\0=v\nk=later\n"s, "S", "k", "v"},
         {"NUL in a section", "[Card\0junk]\nk=v\n"s, "Card", "k", "v"},
-        {"NUL in a section: the rest is no name", "[Card\0junk]\nk=v\n"s, "Cardjunk", "k", std::nullopt},
-        {"NUL after a header", "[S]\0\0\nk=v\n"s, "S", "k", "v"},
         {"NUL before a header", "\0[S]\nk=v\n"s, "S", "k", std::nullopt},
         // UTF-16LE needs its mark; values come back in UTF-8.
-        {"UTF-16LE", utf16le(u"[10DE_0622]\r\nGPUVoltageMax = 1150\r\n"), "10de_0622", "gpuvoltagemax", "1150"},
-        {"UTF-16LE to UTF-8", utf16le(u"[S]\r\nk=Caf\u00E9\r\n"), "S", "k", "Caf\xC3\xA9"},
         {"UTF-16LE pairs", utf16le(u"[S]\r\nk=\U0001F600 \u20AC\r\n"), "S", "k", "\xF0\x9F\x98\x80 \xE2\x82\xAC"},
         {"lone surrogates become ?", utf16le(u"[S]\r\nk=a\xD800z\xDC00\r\n"), "S", "k", "a?z?"},
-        {"UTF-16LE NUL", utf16le(u"[S]\r\nk=ab\0cd\r\n"), "S", "k", "ab"},
-        {"UTF-16LE odd last byte", utf16le(u"[S]\r\nk=1\r\n") + "x", "S", "k", "1"},
         {"UTF-16LE without its mark", utf16le(u"[S]\r\nk=1\r\n", false), "S", "k", std::nullopt},
         {"UTF-16BE", "\xFE\xFF\0[\0S\0]\0\n\0k\0=\0001\0\n"s, "S", "k", std::nullopt},
     };
@@ -122,26 +87,6 @@ TEST(IniReader, ValuesAsTheSystemReadsThem) {
     }
     EXPECT_EQ(Profile(utf16le(u"[S]")).encoding(), zx::ini::Encoding::Utf16Le);
     EXPECT_EQ(Profile(utf16le(u"[S]", false)).encoding(), zx::ini::Encoding::Bytes);
-}
-
-TEST(IniReader, ValuesAreCutToTheBufferAndTerminated) {
-    struct Case {
-        std::string text;
-        std::uint32_t size;
-        std::uint32_t length;
-        std::string buffer;  // the first five bytes after the read
-    };
-    const Case cases[] = {
-        {"[S]\nk=abcdef\n", 4, 3, "abc\0X"s},  {"[S]\nk=abcdef\n", 7, 6, "abcde"},
-        {"[S]\nk=abcdef\n", 1, 0, "\0XXXX"s},  {"[S]\nk=v\n", 0, 0, "XXXXX"},
-        {"", 5, 0, "\0XXXX"s},                 {"[S]\nother=1\n", 5, 0, "\0XXXX"s},
-    };
-    for (const Case& c : cases) {
-        char buf[8];
-        std::memset(buf, 'X', sizeof buf);
-        EXPECT_EQ(copyValue(c.text, "S", "k", buf, c.size), c.length) << c.text << c.size;
-        EXPECT_EQ(std::string(buf, 5), c.buffer) << c.text << c.size;
-    }
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
 // The NVAPI binding and the NVIDIA backend against a scripted driver that
-// lies where real drivers have been known to (counts beyond the records), on
-// an in-memory platform.
+// lies where drivers have (counts beyond the records), on an in-memory platform.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,10 +20,7 @@ using namespace zx::nv;
 // A scripted NVAPI: what each operation answers, and which IDs it knows.
 struct ScriptedDriver {
     NvStatus initStatus = 0;
-    std::uint32_t gpuCount = 1;
-    std::uint32_t levelCount = 3;
-    std::uint32_t entryCount = 1;
-    std::uint32_t coolerCount = 1;
+    std::uint32_t gpuCount = 1, levelCount = 3, entryCount = 1, coolerCount = 1;
     std::vector<std::uint32_t> unanswered;
     std::vector<std::string> calls;
 };
@@ -69,8 +66,8 @@ NvStatus ZX_NVAPI_CALL getCoolers(NvGpuHandle, std::uint32_t, NvCoolerRecord* re
 NvStatus ZX_NVAPI_CALL i2cRead(NvGpuHandle, NvI2cTransfer*, std::uint32_t*) { return 0; }
 
 void* ZX_NVAPI_CALL queryInterface(std::uint32_t id) {
-    for (auto u : g_driver->unanswered) {
-        if (u == id) return nullptr;
+    if (std::find(g_driver->unanswered.begin(), g_driver->unanswered.end(), id) != g_driver->unanswered.end()) {
+        return nullptr;
     }
     switch (id) {
     case NvapiId::Initialize: return reinterpret_cast<void*>(&initialize);
@@ -97,7 +94,6 @@ protected:
         zx::platform::setPlatform(nullptr);
         resetNvapiBinding();
         nvState() = NvState{};
-        g_driver = nullptr;
     }
     zx::StatusCode start() { return NvBackend::instance().startUp(table); }
 

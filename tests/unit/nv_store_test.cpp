@@ -1,4 +1,4 @@
-// The NVIDIA values in the per-user store (the test's own store folder).
+// Reading the NVIDIA values of the per-user store (writing: NvRegulatorKindTest).
 #include "nv/nv_store.h"
 
 #include <gtest/gtest.h>
@@ -11,19 +11,6 @@
 namespace {
 
 const std::string kKey = "SOFTWARE\\ORVANTEK\\PKM\\NV\\Hardware\\10DE_0611_A102_7A3C\\";
-
-TEST(NvStore, WritesSignedDecimalTextWithItsTerminatorAndReadsItAsAnUnsignedWord) {
-    auto& os = zx::platform::native();
-    std::uint32_t out = 0;
-    ASSERT_TRUE(zx::nv::registryWrite(os, kKey, "GPUVoltageCurrent", -25));
-    std::uint8_t bytes[8];
-    std::uint32_t type = 0, size = sizeof bytes;
-    ASSERT_EQ(os.storeQuery(kKey, "gpuvoltagecurrent", &type, bytes, &size), zx::platform::StoreResult::Ok);
-    EXPECT_EQ(type, zx::platform::kRegSz);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(bytes), size), std::string("-25", 4));
-    EXPECT_TRUE(zx::nv::registryRead(os, kKey, "GPUVoltageCurrent", &out));
-    EXPECT_EQ(out, static_cast<std::uint32_t>(-25));
-}
 
 TEST(NvStore, ReadsDecimalTextAsAnUnsignedWord) {
     const struct {

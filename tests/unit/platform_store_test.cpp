@@ -3,8 +3,6 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -13,7 +11,6 @@
 
 namespace {
 
-using zx::platform::kRegExpandSz;
 using zx::platform::kRegSz;
 using zx::platform::StoreResult;
 
@@ -60,46 +57,6 @@ std::vector<std::string> column(const char* sql) {
     return rows;
 }
 
-TEST(PlatformStoreValues, KeepTheirTypeAndExactBytesAnOverwriteReplacesBoth) {
-    std::string block(260, '\0');  // a 260-byte block with stale bytes after the NUL
-    std::memcpy(block.data(), "35000", 5);
-    block[200] = '\xff';
-    block[259] = '7';
-    const struct {
-        const char* name;
-        std::uint32_t type;
-        std::string bytes;
-    } values[] = {
-        {"GPUVoltageStart", kRegSz, std::string("1300", 5)}, {"DefaultGPUClock0", kRegExpandSz, block},
-        {"Empty", kRegSz, ""},                               {"Over", kRegExpandSz, std::string(260, 'a')},
-        {"Over", kRegSz, std::string("-25", 4)},
-    };
-    for (const auto& v : values) ASSERT_TRUE(set(kNvKey, v.name, v.type, v.bytes));
-    for (const auto& v : values) {
-        const Value got = query(kNvKey, v.name);
-        if (std::string(v.name) == "Over" && v.type == kRegExpandSz) continue;
-        ASSERT_EQ(got.result, StoreResult::Ok) << v.name;
-        EXPECT_EQ(got.type, v.type) << v.name;
-        EXPECT_EQ(got.bytes, v.bytes) << v.name;
-    }
-}
-
-TEST(PlatformStoreValues, BufferTooSmallLeavesTheBufferUntouched) {
-    ASSERT_TRUE(set("Software\\Test", "V", kRegSz, "0123456789"));
-    std::uint8_t buf[20];
-    std::memset(buf, 0xAA, sizeof buf);
-    std::uint32_t type = 0;
-    std::uint32_t size = 9;
-    EXPECT_EQ(os().storeQuery("Software\\Test", "V", &type, buf, &size), StoreResult::BufferTooSmall);
-    EXPECT_EQ(size, 10u);
-    EXPECT_EQ(buf[0], 0xAA);
-    size = sizeof buf;
-    EXPECT_EQ(os().storeQuery("Software\\Test", "V", &type, buf, &size), StoreResult::Ok);
-    EXPECT_EQ(size, 10u);
-    EXPECT_EQ(std::memcmp(buf, "0123456789", 10), 0);
-    EXPECT_EQ(buf[10], 0xAA) << "nothing written past the value";
-}
-
 TEST(PlatformStoreKeys, NamesIgnoreCaseAndStraySeparatorsAndKeepTheirFirstSpelling) {
     ASSERT_TRUE(set(kNvKey, "GPUVoltageStart", kRegSz, "1"));
     EXPECT_EQ(query("software\\orvantek\\pkm\\nv\\hardware\\10de_0611_3457_1458", "gpuvoltagestart").bytes, "1");
@@ -127,8 +84,7 @@ TEST(PlatformStoreKeys, MissingKeyAndMissingValueAreTold) {
     EXPECT_TRUE(os().storeKeyExists("Software\\New\\Key")) << "setting a value creates its key";
 }
 
-TEST(PlatformStoreFile, IsPrivateAndFollowsXdgConfigHome) {
-    // A loose file already there is tightened.
+TEST(PlatformStoreFile, ALooseFileIsMadePrivate) {
     zxtest::makeDirs(zxtest::configDir() + "/zxdisplaylib");
     zxtest::writeFile(dbPath(), "");
     ASSERT_EQ(::chmod(dbPath().c_str(), 0644), 0);
@@ -136,24 +92,6 @@ TEST(PlatformStoreFile, IsPrivateAndFollowsXdgConfigHome) {
     struct stat st {};
     ASSERT_EQ(::stat(dbPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
-
-    const std::string other = zxtest::testRoot() + "/other-config";
-    ::setenv("XDG_CONFIG_HOME", other.c_str(), 1);
-    EXPECT_EQ(query("Software\\Test", "V").result, StoreResult::KeyNotFound);
-    ASSERT_TRUE(set("Software\\Test", "V", kRegSz, "y"));
-    ASSERT_EQ(::stat((other + "/zxdisplaylib").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(::stat((other + "/zxdisplaylib/registry.db").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
-}
-
-TEST(PlatformStoreFile, UnusableLocationFails) {
-    const std::string blocker = zxtest::testRoot() + "/blocker";
-    zxtest::writeFile(blocker, "not a folder");
-    ::setenv("XDG_CONFIG_HOME", blocker.c_str(), 1);
-    EXPECT_FALSE(set("Software\\Test", "V", kRegSz, "x"));
-    EXPECT_FALSE(os().storeCreateKey("Software\\Test"));
-    EXPECT_EQ(query("Software\\Test", "V").result, StoreResult::Failed);
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// What the end-to-end tests rely on but cannot show of the simulated vendor
-// libraries: a bad scenario line is named and leaves a driver that fails
-// every start, so a mistyped scenario can never pass for a working card.
-// (Their fault injection is exercised by the end-to-end cases built on it.)
+// A bad scenario line is named and leaves a simulated driver that fails every
+// start, so a mistyped scenario can never pass for a working card.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -25,15 +23,11 @@ struct BadLine {
 TEST(SimulatorScenarios, ABadNvapiLineIsNamedAndBreaksTheDriverUntilAGoodOne) {
     namespace nv = zx::nv;
     zxtest::nvsim::Simulator sim;
-    ASSERT_TRUE(sim.loaded());
     const auto initialize = [&] { return sim.op<nv::NvInitializeFn>(nv::NvapiId::Initialize)(); };
     const BadLine cases[] = {
         {"gpu bus=1\nclock sel=0 domain=0", 2, "needs freq="},
-        {"clock sel=0 domain=0 freq=1", 1, "before the first gpu"},
         {"gpu bus=1 colour=red", 1, "unknown key 'colour'"},
-        {"gpu bus=1 bus=2", 1, "given twice"},
         {"gpu\ni2c addr=0x100 reg=0 value=0", 2, "addr=0x100"},
-        {"gpu\ncooler min=50 max=40", 2, "min above max"},
         {"fault op=GetTemperature status=-1", 1, "unknown op 'GetTemperature'"},
     };
     for (const BadLine& c : cases) {
@@ -55,8 +49,6 @@ TEST(SimulatorScenarios, ABadAtiLineIsNamedAndBreaksTheLibrary) {
     const auto adapterId = reinterpret_cast<int (*)(int, int*)>(sim.entry("ATIDL_GetAdapterID"));
     const BadLine cases[] = {
         {"gpu bus=1\nlevel engine=1 memory=2\n", 2, "level needs voltage="},
-        {"level engine=1 memory=2 voltage=3\n", 1, "before the first gpu line"},
-        {"gpu bus=300\n", 1, "bus=300 is not a number from 0 to 255"},
         {"fault op=GetODParameters status=-1 speed=75\n", 1, "only the I2C entry points have a speed"},
         {"frobnicate\n", 1, "unknown directive 'frobnicate'"},
     };
