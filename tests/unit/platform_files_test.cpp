@@ -1,4 +1,5 @@
-// Folders and files through the OS layer: documents folder, reads and private files.
+// Folders, files and libraries through the OS layer: documents folder, reads,
+// private files and loading by name.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,6 +128,18 @@ TEST(PlatformHomeFolder, RelativeHomeAndConfigVariablesAreIgnored) {
     for (const std::string& folder : {home, config}) {
         EXPECT_TRUE(!haveHome || (folder.rfind('/', 0) == 0 && folder.find("relative") == std::string::npos)) << folder;
     }
+}
+
+// Vendor libraries are loaded by bare name; an empty name must not hand back
+// the main program, nor a symbol lookup work without a library.
+TEST(PlatformDynload, LoadsByNameOnly) {
+    const auto lib = os().loadLibrary("libm.so.6");
+    ASSERT_NE(lib, 0);
+    EXPECT_NE(os().findSymbol(lib, "fabs"), nullptr);
+    EXPECT_EQ(os().findSymbol(lib, "ZXNoSuchEntryPoint"), nullptr);
+    os().freeLibrary(lib);
+    EXPECT_EQ(os().loadLibrary(""), 0);
+    EXPECT_EQ(os().findSymbol(0, "fabs"), nullptr);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <sys/stat.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,27 @@ std::vector<std::string> column(const char* sql) {
     sqlite3_finalize(st);
     sqlite3_close(db);
     return rows;
+}
+
+// Type and exact bytes come back (stale bytes after a NUL, an empty value); an
+// overwrite replaces both; a buffer too small is told the size, untouched.
+TEST(PlatformStoreValues, KeepTypeAndBytesAndATooSmallBufferIsUntouched) {
+    const std::string block = std::string("35000\0\xff", 7) + std::string(253, '7');
+    ASSERT_TRUE(set(kNvKey, "DefaultGPUClock0", kRegSz, "x"));
+    ASSERT_TRUE(set(kNvKey, "DefaultGPUClock0", zx::platform::kRegExpandSz, block));
+    ASSERT_TRUE(set(kNvKey, "Empty", kRegSz, ""));
+    const Value v = query(kNvKey, "DefaultGPUClock0");
+    EXPECT_EQ(v.type, zx::platform::kRegExpandSz);
+    EXPECT_EQ(v.bytes, block);
+    EXPECT_EQ(query(kNvKey, "Empty").result, StoreResult::Ok);
+    EXPECT_EQ(query(kNvKey, "Empty").bytes, "");
+
+    std::uint8_t buf[300];
+    std::memset(buf, 0xAA, sizeof buf);
+    std::uint32_t type = 0, size = 259;
+    EXPECT_EQ(os().storeQuery(kNvKey, "DefaultGPUClock0", &type, buf, &size), StoreResult::BufferTooSmall);
+    EXPECT_EQ(size, 260u);
+    EXPECT_EQ(buf[0], 0xAA);
 }
 
 TEST(PlatformStoreKeys, NamesIgnoreCaseAndStraySeparatorsAndKeepTheirFirstSpelling) {
