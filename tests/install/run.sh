@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and uses it as an outsider would:
-# builds a C consumer through find_package and through pkg-config and runs both.
+# builds a C consumer through find_package and through pkg-config, runs both,
+# and runs zxctl on a simulated machine from the installed tree.
 # Usage: tests/install/run.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -20,7 +21,7 @@ mkdir -p "$work/sys/bus/pci/devices" "$work/home" "$work/run"
 chmod 700 "$work/run"
 run_isolated() {
   env -u LD_LIBRARY_PATH HOME="$work/home" XDG_CONFIG_HOME="$work/home/.config" XDG_RUNTIME_DIR="$work/run" \
-      ZXDISPLAY_SYSFS_ROOT="$work/sys" "$@"
+      XDG_STATE_HOME="$work/state" ZXDISPLAY_SYSFS_ROOT="$work/sys" "$@"
 }
 
 cmake -S tests/install -B "$work/cmake-consumer" -G Ninja -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
@@ -32,4 +33,7 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
 cc -std=c99 -Wall -Wextra -Werror -o "$work/pc-consumer" tests/install/consumer.c \
    $(pkg-config --cflags --libs zxdisplay) -Wl,-rpath,"$(pkg-config --variable=libdir zxdisplay)"
 run_isolated "$work/pc-consumer" | grep -qx 'adapters: 0'
-echo "installed tree: find_package and pkg-config consumers built and ran"
+
+run_isolated "$prefix/bin/zxctl" --simulate nvidia-kind1 info >"$work/info.txt"
+grep -q '10DE_0622_B111_7A3C' "$work/info.txt"
+echo "installed tree: find_package and pkg-config consumers built and ran; zxctl --simulate works"
