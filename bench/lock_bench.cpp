@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "api/backend.h"
+#include "core/backend.h"
 #include "api/state.h"
 #include "platform/posix/posix_platform.h"
 #include "zxdisplay.h"

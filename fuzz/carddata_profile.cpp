@@ -12,7 +12,7 @@
 #include "fuzz_check.h"
 #include "nv/nv_backend.h"
 #include "nv/nv_state.h"
-#include "platform/common/ini_reader.h"
+#include "core/ini_reader.h"
 #include "platform/platform.h"
 #include "support/fake_platform.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "fuzz_check.h"
-#include "platform/common/ini_reader.h"
+#include "core/ini_reader.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // arguments unchanged to the chosen backend.
 #include <cstring>
 
-#include "api/backend.h"
+#include "core/backend.h"
 #include "api/lock.h"
 #include "api/startup.h"
 #include "api/state.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "api/types.h"
+#include "core/types.h"
 
 namespace zx {
 

@@ -5,12 +5,13 @@
 #include <string>
 #include <vector>
 
-#include "api/backend.h"
 #include "api/lock.h"
 #include "api/state.h"
 #include "carddata/carddata.h"
+#include "core/backend.h"
+#include "core/card_id.h"
+#include "core/ini_reader.h"
 #include "discovery/discovery.h"
-#include "platform/common/ini_reader.h"
 
 namespace zx {
 
@@ -55,18 +56,6 @@ StatusCode startBackend(Backend& backend, const AdapterTable& table, const char*
 }
 
 }  // namespace
-
-void formatCardId(const AdapterTable& table, std::uint32_t i, char* out, std::size_t size) {
-    // The "%s_%s_%s_%s" of the four table strings, cut to fit out.
-    const std::string id = std::string(table.vendorId[i]) + '_' + table.deviceId[i] + '_' + table.subsystemId[i] +
-                           '_' + table.subsystemVendorId[i];
-    if (size == 0) {
-        return;
-    }
-    const std::size_t n = id.size() < size ? id.size() : size - 1;
-    std::memcpy(out, id.data(), n);
-    out[n] = '\0';
-}
 
 StatusCode initLib() {
     auto& os = platform::current();

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "api/types.h"
+#include "core/types.h"
 #include "platform/platform.h"
 
 namespace zx {

@@ -3,7 +3,7 @@
 // the card.
 #pragma once
 
-#include "api/backend.h"
+#include "core/backend.h"
 
 namespace zx::ati {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "api/types.h"
+#include "core/types.h"
 #include "ati/atidl_types.h"
 #include "platform/platform.h"
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/decimal.h"
+#include "core/decimal.h"
 #include "ati/ati_backend.h"
 
 namespace zx::ati {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "api/types.h"
-#include "platform/common/ini_reader.h"
+#include "core/types.h"
+#include "core/ini_reader.h"
 #include "platform/platform.h"
 
 namespace zx::ati {

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "api/types.h"
+#include "core/types.h"
 
 #if defined(_WIN32)
 #define ZX_ATIDL_CALL __cdecl

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "api/types.h"
+#include "core/types.h"
 #include "platform/platform.h"
 
 namespace zx::discovery {

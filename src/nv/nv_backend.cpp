@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-#include "api/startup.h"
+#include "core/card_id.h"
 #include "nv/nv_state.h"
 #include "nv/nv_store.h"
 #include "nv/nvapi_binding.h"

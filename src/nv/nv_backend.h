@@ -1,7 +1,7 @@
 // The NVIDIA backend, reached through NVAPI.
 #pragma once
 
-#include "api/backend.h"
+#include "core/backend.h"
 #include "nv/nvapi_types.h"
 
 namespace zx::nv {

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/decimal.h"
+#include "core/decimal.h"
 #include "nv/nv_backend.h"
 #include "nv/nv_state.h"
 #include "nv/nv_store.h"

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "api/types.h"
+#include "core/types.h"
 #include "nv/nvapi_types.h"
 
 namespace zx::nv {

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "api/decimal.h"
+#include "core/decimal.h"
 
 namespace zx::nv {
 

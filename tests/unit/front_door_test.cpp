@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "api/backend.h"
+#include "core/backend.h"
 #include "api/state.h"
 #include "support/in_process_machine.h"
 #include "zxdisplay.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/common/ini_reader.h"
+#include "core/ini_reader.h"
 
 namespace {
 

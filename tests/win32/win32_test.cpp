@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "carddata/carddata.h"
-#include "platform/common/ini_reader.h"
+#include "core/ini_reader.h"
 #include "platform/win32/win32_platform.h"
 #include "support.h"
 #include "zxdisplay.h"

@@ -1,4 +1,4 @@
-#include "api/decimal.h"
+#include "core/decimal.h"
 
 #include <limits>
 

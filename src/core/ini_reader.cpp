@@ -1,4 +1,4 @@
-#include "platform/common/ini_reader.h"
+#include "core/ini_reader.h"
 
 #include <cstring>
 

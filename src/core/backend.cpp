@@ -1,4 +1,4 @@
-#include "api/backend.h"
+#include "core/backend.h"
 
 namespace zx {
 
