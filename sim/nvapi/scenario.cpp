@@ -285,6 +285,7 @@ private:
         r.currentPolicy = policy.value_or(r.defaultPolicy);
         r.controlType = f.u32Or("controltype", 0);
         r.active = f.u32Or("active", 1);
+        c.ceiling = f.optionalU32("ceiling");
         g.coolers.push_back(c);
     }
 

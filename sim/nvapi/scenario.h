@@ -45,6 +45,9 @@ std::optional<Op> opById(std::uint32_t id);
 struct Cooler {
     nv::NvCoolerRow row;
     std::uint32_t defaultLevel;  // the level the driver returns to on restore
+    // A fan that cannot turn faster: a level set above it is accepted and
+    // held at it, as drivers that clamp silently do.
+    std::optional<std::uint32_t> ceiling;
 };
 
 struct Gpu {

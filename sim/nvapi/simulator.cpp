@@ -408,6 +408,9 @@ NvStatus Simulator::setCoolerLevels(nv::NvGpuHandle gpu, std::uint32_t index, nv
     if (level < row.currentMinLevel || level > row.currentMaxLevel) {
         return call.done(kInvalidArgument);
     }
+    if (const auto ceiling = coolers[index].ceiling; ceiling && level > *ceiling) {
+        level = *ceiling;
+    }
     row.currentLevel = level;
     row.currentPolicy = rec->coolers[index].policy;
     return call.done(kOk);

@@ -95,7 +95,11 @@ std::string stateText(const Scenario& scenario) {
                 << " defaultmin=" << r.defaultMinLevel << " defaultmax=" << r.defaultMaxLevel
                 << " level=" << r.currentLevel << " default=" << c.defaultLevel << " policy=" << r.currentPolicy
                 << " defaultpolicy=" << r.defaultPolicy << " controltype=" << r.controlType
-                << " active=" << r.active << "\n";
+                << " active=" << r.active;
+            if (c.ceiling) {
+                out << " ceiling=" << *c.ceiling;
+            }
+            out << "\n";
         }
         writeBus(out, g.i2c);
     }
