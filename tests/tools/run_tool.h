@@ -3,6 +3,8 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,15 +34,29 @@ inline std::string toolOutputPath(pid_t pid, const char* stream) {
 }
 inline std::string readIfThere(const std::string& path) { return fileExists(path) ? readFile(path) : ""; }
 
+// How a tool runs besides its arguments: where its standard output goes
+// (default a file in the test's folder) and the largest file it may write
+// (0: no limit; a larger write fails with EFBIG, as on a full disk).
+struct ToolSetting {
+    std::string stdoutPath;
+    std::size_t fileSizeLimit = 0;
+};
+
 // Starts args[0] with the simulated machines' state and the NVAPI simulator's
 // call log (nvapi.log) in the test's folder; its output goes to files there.
-inline pid_t startTool(const std::vector<std::string>& args) {
+inline pid_t startTool(const std::vector<std::string>& args, const ToolSetting& setting = {}) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setenv("XDG_STATE_HOME", (testRoot() + "/state").c_str(), 1);
         ::setenv("ZXSIM_NVAPI_LOG", (testRoot() + "/nvapi.log").c_str(), 1);
+        if (setting.fileSizeLimit != 0) {
+            ::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{setting.fileSizeLimit, setting.fileSizeLimit};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+        }
         const int in = ::open("/dev/null", O_RDONLY);
-        const int out = ::open(toolOutputPath(::getpid(), "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const std::string outPath = setting.stdoutPath.empty() ? toolOutputPath(::getpid(), "out") : setting.stdoutPath;
+        const int out = ::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         const int err = ::open(toolOutputPath(::getpid(), "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         if (in < 0 || out < 0 || err < 0) {
             ::_exit(126);
@@ -79,7 +95,9 @@ inline ToolResult finishTool(pid_t pid) {
             readIfThere(toolOutputPath(pid, "err"))};
 }
 
-inline ToolResult runTool(const std::vector<std::string>& args) { return finishTool(startTool(args)); }
+inline ToolResult runTool(const std::vector<std::string>& args, const ToolSetting& setting = {}) {
+    return finishTool(startTool(args, setting));
+}
 
 // zxctl --simulate MACHINE ARGS...
 inline ToolResult zxctl(const std::string& machine, std::vector<std::string> args) {
@@ -112,7 +130,7 @@ struct GpuExpect {
     std::vector<unsigned> memoryMHz;
     unsigned fan;
     unsigned fanMin;
-    unsigned voltage;  // current GPU voltage
+    std::optional<unsigned> voltage;  // current GPU voltage, mV; nothing: unknown until set
     Level memoryVoltage;
     Level pwm;
 };
@@ -125,13 +143,13 @@ struct Machine {
 };
 
 // The regulators' pins start at the profiles' 3D defaults. A kind-2 card's
-// current voltage lives only in the user store: 0 until first set.
+// current voltage lives only in the user store: unknown until first set.
 inline const Machine kMachines[] = {
     {"nvidia-kind1", "NVIDIA", "10DE_0622_B111_7A3C", "ZX GeForce 9600 GT, 512 MB GDDR3",
      {{52, {}, 2, {300, 500, 650}, {400, 800, 900}, 45, 30, 1200, 2, 0}}},
     {"nvidia-dual-kind2", "NVIDIA", "10DE_0611_A102_7A3C", "ZX GeForce 8800 GT, 1 GB GDDR3",
-     {{54, {}, 2, {300, 550, 700}, {500, 900, 1100}, 40, 25, 0, {}, {}},
-      {61, {}, 1, {300, 550, 700}, {500, 900, 1100}, 55, 25, 0, {}, {}}}},
+     {{54, {}, 2, {300, 550, 700}, {500, 900, 1100}, 40, 25, {}, {}, {}},
+      {61, {}, 1, {300, 550, 700}, {500, 900, 1100}, 55, 25, {}, {}, {}}}},
     {"ati-radeon", "ATI", "1002_9460_0502_7A3C", "ZX Radeon HD 4850, 512 MB GDDR3",
      {{58, 35, 2, {300, 500, 625}, {500, 800, 993}, 35, 20, 1200, 2, 0}}},
 };

@@ -107,6 +107,15 @@ TEST(Serve, AChangeNeedsTheTokenTheServersOwnNamesAValidRequestAndTheLock) {
         {"/api/set", R"({"what": "gpu-clock", )", {}, 400, "usage error"},
         {"/api/set", R"({"what": "gpu-clock", "level": 1, "value": 5000})", {}, 400, "usage error"},
         {"/api/set", R"({"what": "fan", "gpu": 3, "value": 50})", {}, 400, "usage error"},
+        // The command line's checks: a fan, level or value the card lacks.
+        {"/api/set", R"({"what": "fan", "fan": 7, "value": 50})", {}, 400, "usage error"},
+        {"/api/set", R"({"what": "voltage", "value": 999})", {}, 400, "usage error"},
+        {"/api/set", R"({"what": "voltage", "value": 5})", {}, 400, "usage error"},
+        {"/api/set", R"({"what": "voltage", "level": 0, "value": 1200})", {}, 400, "usage error"},
+        {"/api/set", R"({"what": "gpu-clock", "level": 3, "value": 500})", {}, 400, "usage error"},
+        {"/api/set", R"({"what": "gpu-clock", "level": 1, "value": "0700"})", {}, 400, "usage error"},
+        {"/api/set", R"({"what": "memory-voltage", "value": 9})", {}, 400, "usage error"},
+        {"/api/set", R"({"what": "dac", "value": 1})", {}, 422, "not supported by this card"},
         {"/api/reset", R"({"what": "everything"})", {}, 400, "usage error"},
         {"/api/set", change, {}, 409, "locked by another process"},  // another process holds the lock
     };

@@ -2,7 +2,7 @@
 // settings and their checks, the reset steps, the messages and the exit codes.
 // The front ends only parse their input into these requests and present the
 // outcomes. The library must be started (ZXInitLib) for every call below
-// except exitCodeFor.
+// except exitCodeFor, parseDecimal and the tables.
 #pragma once
 
 #include <cstdint>
@@ -25,11 +25,18 @@ enum Exit : int {
     kExitLocked = 5,
     kExitMismatch = 6,
     kExitSimulation = 7,
+    kExitReadBack = 8,
 };
 
 int exitCodeFor(ZXStatus status);
 
-// Starts the library. On failure, the message to show and the exit code.
+// A whole number written in decimal digits only ("0700" is 700); nothing for
+// anything else: a sign, a point, an exponent, "0x", spaces, the empty word,
+// or a value beyond 32 bits.
+std::optional<std::uint32_t> parseDecimal(const std::string& word);
+
+// Starts the library. On failure, the message to show (what was found and
+// why it could not be used) and the exit code.
 struct StartFailure {
     int exit;
     std::string message;
@@ -45,6 +52,7 @@ struct Outcome {
     ZXStatus status = ZX_STATUS_OK;
     std::string message;
     std::string subject;
+    std::optional<std::uint32_t> reported;  // what the card reports after a set
     bool ok() const { return exit == kExitOk; }
 };
 Outcome usageOutcome(const std::string& message);
@@ -56,6 +64,7 @@ std::uint32_t gpuCount();
 
 // One setter request. level: a performance level (clocks: required; voltage:
 // optional, every level when absent). fan: the fan index (default 0).
+// value: MHz, mV, percent or a regulator level, as the setting says.
 struct SetRequest {
     std::string what;
     std::uint32_t gpu = 0;
@@ -70,15 +79,21 @@ struct Setting {
     const char* name;
     const char* label;
     bool needsLevel;  // a performance level (clocks)
-    const char* unit;  // appended to the value in messages
+    const char* unit;  // "MHz", "mV", "%" or "" (a level)
 };
 const std::vector<Setting>& settings();
 const Setting* findSetting(const std::string& name);
 // "gpu-clock, memory-clock, ..." for messages.
 std::string settingNames();
 
-// Checks the request against the card, then sets. Usage problems are found
-// before anything is sent.
+// Checks the request against the card without changing anything: a usage
+// outcome for a value the card does not take (outside its range, off its
+// step, a level or fan it lacks), not supported for a setting it lacks.
+std::optional<Outcome> checkSet(const SetRequest& request);
+// Sets a checked request, then reads the value back: done with the value
+// the card reports, or kExitReadBack when it reports another.
+Outcome performSet(const SetRequest& request);
+// checkSet, then performSet.
 Outcome applySet(const SetRequest& request);
 
 // The reset steps that WHAT selects ("all", "clocks", or one setting's name);

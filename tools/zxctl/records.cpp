@@ -3,6 +3,9 @@
 
 #include <dlfcn.h>
 
+#include <time.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -60,6 +63,30 @@ const ClockDomain kClockDomains[3] = {
 
 namespace {
 
+constexpr const char* kUnknownUntilSet = "unknown until set";
+
+// A voltage in mV; 0 is what a card that keeps its voltage only where the
+// library stores it reports before the first set: unknown, not 0 mV.
+void putVoltage(json& obj, const std::string& key, ZXStatus s, std::uint32_t mv) {
+    putValue(obj, key, s, mv);
+    if (s == ZX_STATUS_OK && mv == 0) {
+        obj[key] = nullptr;
+        obj["unavailable"][key] = kUnknownUntilSet;
+    }
+}
+
+// GPU usage; NVIDIA drivers never tell it, which is no failure.
+void putUsage(json& obj, std::uint32_t gpu) {
+    std::uint32_t v = 0;
+    const ZXStatus s = ZXGetUsage(gpu, &v);
+    putValue(obj, "usage_percent", s, v);
+    ZXAdapterInfoRecord a{};
+    if (s == ZX_STATUS_FAILED && ZXGetAdapterInfo(&a) == ZX_STATUS_OK && a.count > 0 &&
+        a.kind[0] == ZX_VENDOR_NVIDIA) {
+        obj["unavailable"]["usage_percent"] = "not offered by this driver";
+    }
+}
+
 // Per clock domain: the clock of each level, its defaults and ranges.
 json clocksJson(std::uint32_t gpu) {
     json clocks;
@@ -91,11 +118,15 @@ json voltageJson(std::uint32_t gpu) {
     std::uint32_t v = 0;
     std::uint32_t w = 0;
     ZXStatus s = ZXGetCurrentVoltage(gpu, &v, &w);
-    putValue(volt, "current", s, v);
-    putValue(volt, "current_vid_level", s, w);
+    putVoltage(volt, "current", s, v);
+    putValue(volt, "current_vid_level", s == ZX_STATUS_OK && v == 0 ? ZX_STATUS_FAILED : s, w);
+    if (s == ZX_STATUS_OK && v == 0) {
+        volt["unavailable"]["current_vid_level"] = kUnknownUntilSet;
+    }
     ZXLevelValues lv{};
     s = ZXGetPerformanceLevelVoltages(gpu, &lv);
     putLevels(volt, "levels", s, lv);
+
     s = ZXGetPerformanceDefaultVoltages(gpu, &lv);
     putLevels(volt, "defaults", s, lv);
     ZXRangeInfo r{};
@@ -129,8 +160,7 @@ json gpuStatus(std::uint32_t gpu) {
     std::uint32_t v = 0;
     ZXStatus s = ZXGetTemperature(gpu, &v);
     putValue(g, "temperature_c", s, v);
-    s = ZXGetUsage(gpu, &v);
-    putValue(g, "usage_percent", s, v);
+    putUsage(g, gpu);
     s = ZXGetCurrentPerformanceLevel(gpu, &v);
     putValue(g, "current_level", s, v);
     g["clocks"] = clocksJson(gpu);
@@ -152,6 +182,17 @@ json gpuStatus(std::uint32_t gpu) {
     putRange(fan, "range", s, r);
     g["fan"] = fan;
     return g;
+}
+
+json statusJson(const std::vector<std::uint32_t>& gpus) {
+    json j;
+    j["schema"] = kJsonSchema;
+    j["simulated"] = simulatedJson();
+    j["gpus"] = json::array();
+    for (std::uint32_t g : gpus) {
+        j["gpus"].push_back(gpuStatus(g));
+    }
+    return j;
 }
 
 json simulatedJson() {
@@ -181,6 +222,7 @@ const char* lockText(std::uint32_t status) {
 
 json infoJson() {
     json j;
+    j["schema"] = kJsonSchema;
     const std::string file = libraryFile();
     const auto dot = file.rfind(".so.");
     j["library"] = {{"version", dot == std::string::npos ? std::string() : file.substr(dot + 4)},
@@ -236,19 +278,24 @@ json infoJson() {
 
 json watchSample(std::uint32_t gpu) {
     json j;
-    char when[32];
-    const std::time_t now = std::time(nullptr);
+    // Local time with milliseconds, e.g. 2026-12-06T19:40:12.345+0100.
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
     std::tm tm{};
-    localtime_r(&now, &tm);
-    std::strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S%z", &tm);
+    localtime_r(&ts.tv_sec, &tm);
+    char date[32];
+    char zone[8];
+    char when[64];
+    std::strftime(date, sizeof date, "%Y-%m-%dT%H:%M:%S", &tm);
+    std::strftime(zone, sizeof zone, "%z", &tm);
+    std::snprintf(when, sizeof when, "%s.%03ld%s", date, ts.tv_nsec / 1000000, zone);
     j["time"] = when;
     j["gpu"] = gpu;
     std::uint32_t v = 0;
     std::uint32_t w = 0;
     ZXStatus s = ZXGetTemperature(gpu, &v);
     putValue(j, "temperature_c", s, v);
-    s = ZXGetUsage(gpu, &v);
-    putValue(j, "usage_percent", s, v);
+    putUsage(j, gpu);
     const ZXStatus sl = ZXGetCurrentPerformanceLevel(gpu, &v);
     putValue(j, "current_level", sl, v);
     const std::uint32_t level = v;
@@ -261,7 +308,7 @@ json watchSample(std::uint32_t gpu) {
         putValue(j, std::string(d.key) + "_mhz", sc, sc == ZX_STATUS_OK ? lv.values[level] : 0);
     }
     s = ZXGetCurrentVoltage(gpu, &v, &w);
-    putValue(j, "voltage", s, v);
+    putVoltage(j, "voltage", s, v);
     s = ZXGetFanSpeed(gpu, 0, &v, 0);
     putValue(j, "fan_percent", s, v);
     return j;

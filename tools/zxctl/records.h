@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 #include <zxdisplay.h>
@@ -13,6 +14,10 @@
 namespace zxctl {
 
 using json = nlohmann::ordered_json;
+
+// The version of the JSON documents' layout (docs/zxctl.md): raised when a
+// field changes meaning or goes; new fields may come without it.
+inline constexpr int kJsonSchema = 1;
 
 void markUnavailable(json& obj, const std::string& key, ZXStatus s);
 void putValue(json& obj, const std::string& key, ZXStatus s, std::uint32_t value);
@@ -43,6 +48,8 @@ const char* lockText(std::uint32_t status);
 json infoJson();
 // One GPU of status --json.
 json gpuStatus(std::uint32_t gpu);
+// status --json: the schema version, the simulated machine and the GPUs.
+json statusJson(const std::vector<std::uint32_t>& gpus);
 // One GPU's sample of watch --json (clocks of the current level).
 json watchSample(std::uint32_t gpu);
 

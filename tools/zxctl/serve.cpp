@@ -176,19 +176,17 @@ public:
 
     Answer status(const std::optional<std::uint32_t>& only) {
         std::lock_guard<std::mutex> g(lib_);
-        json j;
-        j["simulated"] = simulatedJson();
-        j["gpus"] = json::array();
         const std::uint32_t n = gpuCount();
         if (only && *only >= n) {
             return usage("GPU " + std::to_string(*only) + " does not exist");
         }
+        std::vector<std::uint32_t> gpus;
         for (std::uint32_t i = 0; i < n; ++i) {
             if (!only || *only == i) {
-                j["gpus"].push_back(gpuStatus(i));
+                gpus.push_back(i);
             }
         }
-        return {200, j};
+        return {200, statusJson(gpus)};
     }
 
     json lock() {
@@ -268,6 +266,12 @@ private:
 Answer answerOf(const Outcome& o) {
     if (o.exit == kExitUsage) {
         return usage(o.message);
+    }
+    if (o.exit == kExitReadBack) {
+        return {409, json{{"error", "read-back mismatch"}, {"what", o.message}}};
+    }
+    if (o.exit == kExitSimulation) {
+        return {500, json{{"error", "not saved"}, {"what", o.message}}};
     }
     return o.ok() ? Answer{200, json{{"done", o.message}}} : refused(o.subject, o.status);
 }

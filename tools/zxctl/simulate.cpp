@@ -28,14 +28,14 @@
 
 #include <zxdisplay.h>
 
+#include "commands.h"
+
 namespace fs = std::filesystem;
 
 namespace zxctl {
 
 namespace {
 
-constexpr int kExitUsage = 2;
-constexpr int kExitSimulation = 7;
 
 std::string selfExe() {
     std::error_code ec;
@@ -257,6 +257,38 @@ std::string libraryDir() {
 
 }  // namespace
 
+bool inSimulation() {
+    const char* name = std::getenv(kSimulatedEnv);
+    return name != nullptr && *name != '\0';
+}
+
+std::string simulatedStateStamp() {
+    const char* files = std::getenv(kSimulatedStateEnv);
+    if (!inSimulation() || files == nullptr) {
+        return {};
+    }
+    std::string stamp;
+    std::istringstream in(files);
+    std::string path;
+    while (std::getline(in, path, ':')) {
+        struct stat st {};
+        stamp += ::stat(path.c_str(), &st) != 0
+                     ? std::string("-;")
+                     : std::to_string(st.st_ino) + "@" + std::to_string(st.st_mtim.tv_sec) + "." +
+                           std::to_string(st.st_mtim.tv_nsec) + ";";
+    }
+    return stamp;
+}
+
+std::optional<std::string> unsavedSimulatedChange(const std::string& before) {
+    const char* files = std::getenv(kSimulatedStateEnv);
+    if (before.empty() || simulatedStateStamp() != before) {
+        return std::nullopt;
+    }
+    return std::string("the simulated machine could not save the change (") + files +
+           "); it is lost when this run ends";
+}
+
 std::vector<std::string> simulatedMachines() {
     std::vector<std::string> names;
     const std::string dir = machinesDir();
@@ -323,11 +355,16 @@ int enterSimulation(const std::string& name, bool reset, char** argv) {
 
         const std::map<std::string, std::string> vars = {{"{machine}", (state / "machine").string()},
                                                         {"{state}", state.string()}};
+        std::string stateFiles;
         for (const auto& [key, value] : readConf(state / "machine/machine.conf")) {
             if (key != "description") {
                 ::setenv(key.c_str(), expand(value, vars).c_str(), 1);
             }
+            if (key.ends_with("_STATE")) {
+                stateFiles += (stateFiles.empty() ? "" : ":") + expand(value, vars);
+            }
         }
+        ::setenv(kSimulatedStateEnv, stateFiles.c_str(), 1);
         std::string libraryPath = simlibDir();
         const std::string libDir = libraryDir();
         if (!libDir.empty()) {
