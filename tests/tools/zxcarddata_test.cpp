@@ -67,5 +67,52 @@ TEST(Zxcarddata, CheckFlagsEachProblemOnceAndPassesTheBundledProfiles) {
     EXPECT_GT(profiles, 0);
 }
 
+// Nothing the user did not mean is written, and input that is not what the
+// command reads is refused, saying why.
+TEST(Zxcarddata, RefusesInputItWouldMisreadAndNeverOverwritesAProfile) {
+    const std::string ini = testRoot() + "/profile.ini";
+    const std::string profile = "[10DE_0611_A102_7A3C]\nGPUVoltageMax=1300\n";
+    const std::string junk = testRoot() + "/junk.DAT";
+    writeFile(junk, "this is not hexadecimal\n");
+    const std::string odd = testRoot() + "/odd.DAT";
+    writeFile(odd, "ABC");
+    const std::string empty = testRoot() + "/empty.ini";
+    writeFile(empty, "");
+    const std::string noSection = testRoot() + "/nosection.ini";
+    writeFile(noSection, "GPUVoltageMax=1300\n");
+    const std::string out = testRoot() + "/out";
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {{"encode", ini}, 2, "is not a card data file and is left as it is"},  // standard input is empty
+        {{"encode", empty, "-o", out}, 1, "is empty"},
+        {{"decode", junk, "-o", out}, 1, "is not a card data file (byte 0"},
+        {{"decode", odd, "-o", out}, 1, "an odd number of hexadecimal digits"},
+        {{"decode", testRoot(), "-o", out}, 3, "it is a folder"},
+        {{"check", testRoot()}, 3, "it is a folder"},
+    };
+    for (const auto& c : cases) {
+        writeFile(ini, profile);
+        std::filesystem::remove(out);
+        const ToolResult r = zxcarddata(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args[0] << " " << c.args[1] << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args[1] << "\n" << r.err;
+        EXPECT_EQ(readFile(ini), profile) << c.args[1];
+        EXPECT_FALSE(std::filesystem::exists(out)) << c.args[1];
+    }
+    ToolResult r = zxcarddata({"check", noSection});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find("no card section"), std::string::npos) << r.out;
+
+    // Its data file would be one byte over the 16 MiB the library reads.
+    writeFile(ini, profile + std::string(8 * 1024 * 1024 + 1 - profile.size(), ';'));
+    r = zxcarddata({"encode", ini, "-o", out});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("the library reads none larger than 16777216"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out));
+}
+
 }  // namespace
 }  // namespace zxtest

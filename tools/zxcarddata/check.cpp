@@ -285,4 +285,16 @@ std::vector<Problem> checkProfile(const std::string& text) {
     return problems;
 }
 
+bool hasCardSection(const std::string& utf8Text) {
+    std::istringstream in(utf8Text);
+    std::string line;
+    while (std::getline(in, line)) {
+        const auto b = line.find_first_not_of(" \t");
+        if (b != std::string::npos && line[b] == '[' && line.find(']', b) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace zxcarddata

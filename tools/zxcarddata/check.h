@@ -27,4 +27,8 @@ struct Problem {
 
 std::vector<Problem> checkProfile(const std::string& utf8Text);
 
+// Whether the profile has a section at all ("[NAME]" on a line of its own):
+// without one the library finds no card in it.
+bool hasCardSection(const std::string& utf8Text);
+
 }  // namespace zxcarddata

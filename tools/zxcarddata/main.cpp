@@ -6,6 +6,7 @@
 // Older forms still work: "encode OUT.DAT < profile.ini" and
 // "decode IN.DAT > profile.ini".
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -28,10 +29,18 @@ constexpr int kExitProblems = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitIo = 3;
 
+bool isFolder(const std::string& path) {
+    std::error_code ec;
+    return path != "-" && std::filesystem::is_directory(path, ec);
+}
+
 bool readAll(const std::string& path, std::string& out) {
     if (path == "-") {
         out.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-        return true;
+        return !std::cin.bad();
+    }
+    if (isFolder(path)) {
+        return false;
     }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -54,8 +63,39 @@ bool writeAll(const std::string& path, const std::string& data) {
 }
 
 int ioError(const std::string& what, const std::string& path) {
-    std::fprintf(stderr, "zxcarddata: cannot %s %s\n", what.c_str(), path.c_str());
+    std::fprintf(stderr, "zxcarddata: cannot %s %s%s\n", what.c_str(), path.c_str(),
+                 isFolder(path) ? ": it is a folder" : "");
     return kExitIo;
+}
+
+int refused(const std::string& message) {
+    std::fprintf(stderr, "zxcarddata: %s\n", message.c_str());
+    return kExitProblems;
+}
+
+// Where text stops being a card data file (hexadecimal digit pairs, one line
+// end allowed after them); npos when it is one.
+std::size_t notCardData(const std::string& text) {
+    std::size_t end = text.size();
+    while (end > 0 && (text[end - 1] == '\n' || text[end - 1] == '\r') && text.size() - end < 2) {
+        --end;
+    }
+    const std::size_t bad = text.find_first_not_of("0123456789ABCDEFabcdef");
+    if (bad < end) {
+        return bad;
+    }
+    return end == 0 || end % 2 != 0 ? end : std::string::npos;
+}
+
+// A named file that exists and is not a card data file is never written by
+// the older form 'encode OUT.DAT': it is most likely the profile itself.
+bool mayBeOverwritten(const std::string& path) {
+    std::error_code ec;
+    if (path == "-" || !std::filesystem::exists(path, ec)) {
+        return true;
+    }
+    std::string text;
+    return readAll(path, text) && (text.empty() || notCardData(text) == std::string::npos);
 }
 
 // The profile's encoding, said when it is not plain bytes.
@@ -66,29 +106,53 @@ void noteEncoding(const std::string& profile, const std::string& name) {
     }
 }
 
-int encode(const std::string& input, const std::string& output) {
+int encode(const std::string& input, const std::string& output, bool olderForm) {
+    if (olderForm && !mayBeOverwritten(output)) {
+        std::fprintf(stderr, "zxcarddata: encode: %s is not a card data file and is left as it is; to encode it, "
+                             "name the output: zxcarddata encode %s -o NVVGA.DAT\n", output.c_str(), output.c_str());
+        return kExitUsage;
+    }
     std::string plain;
     if (!readAll(input, plain)) {
         return ioError("read", input);
     }
+    if (plain.empty()) {
+        return refused("encode: " + std::string(input == "-" ? "standard input" : input) +
+                       " is empty; nothing written");
+    }
     noteEncoding(plain, input);
     const std::string hex = zx::carddata::encodeCardData(plain, zx::carddata::kPassword, zx::platform::native());
-    if (hex.empty() && !plain.empty()) {
+    if (hex.empty()) {
         std::fprintf(stderr, "zxcarddata: no cipher available\n");
         return kExitIo;
+    }
+    if (hex.size() > zx::carddata::kMaxDataFileSize) {
+        return refused("encode: the card data file would be " + std::to_string(hex.size()) +
+                       " bytes; the library reads none larger than " +
+                       std::to_string(zx::carddata::kMaxDataFileSize) + " (a profile of at most " +
+                       std::to_string(zx::carddata::kMaxDataFileSize / 2) + " bytes); nothing written");
     }
     return writeAll(output, hex) ? kExitOk : ioError("write", output);
 }
 
 int decode(const std::string& input, const std::string& output) {
     std::vector<std::uint8_t> data;
-    if (!zx::platform::native().readFile(input, zx::carddata::kMaxDataFileSize, data)) {
+    if (isFolder(input) || !zx::platform::native().readFile(input, zx::carddata::kMaxDataFileSize, data)) {
         return ioError("read", input);
     }
+    const std::string text(data.begin(), data.end());
+    if (const std::size_t at = notCardData(text); at != std::string::npos) {
+        return refused("decode: " + input + " is not a card data file (" +
+                       (text.empty() ? std::string("it is empty")
+                        : at < text.size() && text.find_first_not_of("0123456789ABCDEFabcdef") == at
+                            ? "byte " + std::to_string(at) + " is not a hexadecimal digit"
+                            : std::string("an odd number of hexadecimal digits")) +
+                       "); nothing written");
+    }
     data.push_back(0);
-    char* text = reinterpret_cast<char*>(data.data());
-    const std::size_t n = zx::carddata::decipherCardData(text, zx::carddata::kPassword, zx::platform::native());
-    const std::string plain(text, n);
+    char* plainText = reinterpret_cast<char*>(data.data());
+    const std::size_t n = zx::carddata::decipherCardData(plainText, zx::carddata::kPassword, zx::platform::native());
+    const std::string plain(plainText, n);
     noteEncoding(plain, input);
     return writeAll(output, plain) ? kExitOk : ioError("write", output);
 }
@@ -103,7 +167,10 @@ int check(const std::vector<std::string>& files) {
         }
         const auto encoding = zxcarddata::detectEncoding(bytes);
         std::printf("%s: %s\n", file.c_str(), zxcarddata::encodingName(encoding));
-        const auto problems = zxcarddata::checkProfile(zxcarddata::profileText(bytes, encoding));
+        auto problems = zxcarddata::checkProfile(zxcarddata::profileText(bytes, encoding));
+        if (!zxcarddata::hasCardSection(zxcarddata::profileText(bytes, encoding))) {
+            problems.push_back({1, "", "no card section ([VVVV_DDDD_SSSS_BBBB]): the library finds no card in it"});
+        }
         for (const auto& p : problems) {
             std::printf("%s:%u: [%s] %s\n", file.c_str(), p.line, p.section.c_str(), p.message.c_str());
         }
@@ -129,15 +196,16 @@ int main(int argc, char** argv) {
     app.set_help_all_flag("--help-all", "Print the help of every command");
     app.set_version_flag("--version", "zxcarddata " ZXDISPLAY_VERSION_STRING);
     app.require_subcommand(1, 1);
-    app.footer("Exit codes: 0 success (check: no problems); 1 check found problems; 2 usage error; "
-               "3 a file could not be read or written.");
+    app.footer("Exit codes: 0 success (check: no problems); 1 check found problems, or encode or decode refused "
+               "its input (nothing written); 2 usage error; 3 a file could not be read or written.");
 
     std::string input;
     std::string output;
     auto* enc = app.add_subcommand("encode", "Encipher a plain profile into a card data file");
     enc->add_option("PROFILE", input, "Profile to read ('-' for standard input)")->required();
     auto* encOut = enc->add_option("-o,--output", output, "Card data file to write ('-' for standard output)");
-    enc->footer("Without -o the older form applies: 'encode OUT.DAT' reads the profile from standard input.");
+    enc->footer("Without -o the older form applies: 'encode OUT.DAT' reads the profile from standard input; a "
+                "named file that is not a card data file (a profile) is never overwritten.");
 
     auto* dec = app.add_subcommand("decode", "Decipher a card data file into its plain profile");
     dec->add_option("DATAFILE", input, "Card data file to read")->required();
@@ -163,7 +231,7 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (enc->parsed()) {
-        return encOut->count() > 0 ? encode(input, output) : encode("-", input);
+        return encOut->count() > 0 ? encode(input, output, false) : encode("-", input, true);
     }
     if (dec->parsed()) {
         return decode(input, output.empty() ? "-" : output);
