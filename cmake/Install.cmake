@@ -1,8 +1,8 @@
 # Installation of the library for application developers: the shared library
 # with its SONAME links, the public header, a CMake package
-# (find_package(ZXDisplayLib) -> ZXDisplayLib::zxdisplay) and a pkg-config
-# file (zxdisplay.pc). Both package files are relocatable, so
-# `cmake --install build --prefix DIR` works for any DIR.
+# (find_package(ZXDisplayLib) -> ZXDisplayLib::zxdisplay, relocatable) and a
+# pkg-config file (zxdisplay.pc, absolute paths of the prefix installed to),
+# so `cmake --install build --prefix DIR` works for any DIR; and the licence.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -22,7 +22,9 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/cmake/ZXDisplayLibConfigVer
 install(FILES ${CMAKE_BINARY_DIR}/cmake/ZXDisplayLibConfig.cmake
   ${CMAKE_BINARY_DIR}/cmake/ZXDisplayLibConfigVersion.cmake DESTINATION ${ZX_CMAKE_PACKAGE_DIR})
 
-file(RELATIVE_PATH ZX_PC_PREFIX_FROM_PCDIR /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
-string(REGEX REPLACE "/$" "" ZX_PC_PREFIX_FROM_PCDIR "${ZX_PC_PREFIX_FROM_PCDIR}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/zxdisplay.pc.in ${CMAKE_BINARY_DIR}/cmake/zxdisplay.pc @ONLY)
+# zxdisplay.pc with clean absolute paths: written at install time, when the
+# prefix (cmake --install --prefix) is known.
+configure_file(${CMAKE_CURRENT_LIST_DIR}/WritePkgConfig.cmake.in ${CMAKE_BINARY_DIR}/cmake/WritePkgConfig.cmake @ONLY)
+install(SCRIPT ${CMAKE_BINARY_DIR}/cmake/WritePkgConfig.cmake)
 install(FILES ${CMAKE_BINARY_DIR}/cmake/zxdisplay.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})

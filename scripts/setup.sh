@@ -1,22 +1,32 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing ZXDisplayLib need,
 # when any is missing. Works as root or through sudo.
+#   scripts/setup.sh build   only what building the library and the tools needs
+#                            (scripts/demo.sh)
+#   scripts/setup.sh         that and the test toolchain (scripts/test.sh)
 set -euo pipefail
 
+# The library, zxctl (with its dashboard) and zxcarddata, and their manual pages.
 packages=(
   build-essential cmake ninja-build pkg-config
   nettle-dev libsqlite3-dev
-  libgtest-dev libgmock-dev googletest libbenchmark-dev
-  binutils
-  libcli11-dev nlohmann-json3-dev help2man
+  libcli11-dev nlohmann-json3-dev scdoc
   libcpp-httplib-dev libjs-chart.js
-  g++-mingw-w64-i686 g++-mingw-w64-x86-64
-  clang libclang-rt-14-dev
 )
-# Without these the tests that need them report themselves skipped, loudly,
-# and the rest still runs: the dashboard's browser tests and the Windows
-# tests under Wine.
-optional=(chromium chromium-driver python3-selenium wine64 wine)
+optional=()
+if [ "${1:-all}" != build ]; then
+  # The tests, the benchmarks, the Windows cross-builds and the fuzz targets.
+  packages+=(
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    binutils man-db
+    g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    clang libclang-rt-14-dev
+  )
+  # Without these the tests that need them report themselves skipped, loudly,
+  # and the rest still runs: the dashboard's browser tests and the Windows
+  # tests under Wine.
+  optional=(chromium chromium-driver python3-selenium wine64 wine)
+fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()

@@ -18,7 +18,7 @@ run_suite() {
 }
 
 echo "== normal build =="
-run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZX_BUILD_TESTS=ON -DZX_BUILD_BENCHMARKS=ON
 echo "== installed tree =="
 tests/install/run.sh build
 echo "== sanitizer build =="

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a build into a temporary prefix and uses it as an outsider would:
 # builds a C consumer through find_package and through pkg-config, runs both,
-# and runs zxctl on a simulated machine from the installed tree.
+# checks the manual pages with man -l, and runs zxctl on a simulated machine
+# from the installed tree after moving the prefix elsewhere.
 # Usage: tests/install/run.sh BUILD_DIR
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -11,10 +12,41 @@ trap 'rm -rf "$work"' EXIT
 prefix="$work/prefix"
 
 cmake --install "$build" --prefix "$prefix" >/dev/null
+# The simulator is a component of its own, left out of a plain install.
+test ! -e "$prefix/share/zxdisplaylib/sim-machines"
+cmake --install "$build" --prefix "$prefix" --component simulator >/dev/null
+test -d "$prefix/share/zxdisplaylib/sim-machines/nvidia-kind1"
 libdir=$(dirname "$(find "$prefix" -name 'libzxdisplay.so' | head -n 1)")
 test -L "$libdir/libzxdisplay.so" && test -L "$libdir/libzxdisplay.so.0"
 test -f "$prefix/include/zxdisplay.h"
-test -f "$prefix/share/man/man1/zxctl.1" && test -f "$prefix/share/man/man1/zxcarddata.1"
+test -f "$prefix/share/doc/ZXDisplayLib/LICENSE"
+
+# The manual pages render without a warning and name every command's exit
+# status.
+for page in zxctl zxcarddata; do
+  file="$prefix/share/man/man1/$page.1"
+  warnings=$(MANWIDTH=80 man --warnings -E UTF-8 -l "$file" 2>&1 >"$work/$page.txt")
+  [ -z "$warnings" ] || { echo "$page.1: $warnings" >&2; exit 1; }
+  for section in NAME SYNOPSIS 'EXIT STATUS' FILES EXAMPLES; do
+    grep -q "^$section" "$work/$page.txt" || { echo "$page.1 lacks $section" >&2; exit 1; }
+  done
+done
+
+# zxdisplay.pc names the prefix by clean absolute paths.
+pc="$libdir/pkgconfig/zxdisplay.pc"
+grep -qx "prefix=$prefix" "$pc" || { echo "zxdisplay.pc: $(head -n 1 "$pc")" >&2; exit 1; }
+if grep -E '//|/\./|\.\.|pcfiledir' "$pc"; then echo "zxdisplay.pc paths are not clean" >&2; exit 1; fi
+
+# No string of an installed program or library names the build or source
+# tree: nothing falls back to it.
+for f in "$prefix/bin/zxctl" "$prefix/bin/zxcarddata" "$libdir"/libzxdisplay.so.*.*; do
+  for tree in "$(cd "$build" && pwd)" "$PWD"; do
+    if readelf -p .rodata -p .dynstr "$f" 2>/dev/null | grep -F "$tree"; then
+      echo "$f names $tree" >&2
+      exit 1
+    fi
+  done
+done
 
 # An empty machine: the consumers must start, find nothing and say so.
 mkdir -p "$work/sys/bus/pci/devices" "$work/home" "$work/run"
@@ -34,6 +66,10 @@ cc -std=c99 -Wall -Wextra -Werror -o "$work/pc-consumer" tests/install/consumer.
    $(pkg-config --cflags --libs zxdisplay) -Wl,-rpath,"$(pkg-config --variable=libdir zxdisplay)"
 run_isolated "$work/pc-consumer" | grep -qx 'adapters: 0'
 
-run_isolated "$prefix/bin/zxctl" --simulate nvidia-kind1 info >"$work/info.txt"
+# The installed tree moved elsewhere still runs its simulated machines.
+mv "$prefix" "$work/moved"
+(cd / && run_isolated "$work/moved/bin/zxctl" --simulate nvidia-kind1 info) >"$work/info.txt"
 grep -q '10DE_0622_B111_7A3C' "$work/info.txt"
-echo "installed tree: find_package and pkg-config consumers built and ran; zxctl --simulate works"
+grep -q "$work/moved/" "$work/info.txt"
+echo "installed tree: find_package and pkg-config consumers built and ran; man pages render;" \
+     "zxctl --simulate works from a moved prefix"

@@ -43,23 +43,16 @@ std::string selfExe() {
     return ec ? std::string() : p.string();
 }
 
-// The first of the candidates that is a folder: the installed layout relative
-// to the executable, then the build tree.
-std::string findDir(const char* relativeToBin, const char* buildDir) {
+// A folder of the installed layout, relative to the executable ("" when it is
+// not there). The build tree has the same layout; there is no other place.
+std::string findDir(const char* relativeToBin) {
     std::error_code ec;
-    const fs::path exeDir = fs::path(selfExe()).parent_path();
-    const fs::path installed = (exeDir / relativeToBin).lexically_normal();
-    if (fs::is_directory(installed, ec)) {
-        return installed.string();
-    }
-    if (fs::is_directory(buildDir, ec)) {
-        return buildDir;
-    }
-    return {};
+    const fs::path dir = (fs::path(selfExe()).parent_path() / relativeToBin).lexically_normal();
+    return fs::is_directory(dir, ec) ? dir.string() : std::string();
 }
 
-std::string machinesDir() { return findDir(ZXCTL_REL_MACHINES_DIR, ZXCTL_BUILD_MACHINES_DIR); }
-std::string simlibDir() { return findDir(ZXCTL_REL_SIMLIB_DIR, ZXCTL_BUILD_SIMLIB_DIR); }
+std::string machinesDir() { return findDir(ZXCTL_REL_MACHINES_DIR); }
+std::string simlibDir() { return findDir(ZXCTL_REL_SIMLIB_DIR); }
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -326,7 +319,7 @@ int enterSimulation(const std::string& name, bool reset, char** argv) {
             list += (list.empty() ? "" : ", ") + m;
         }
         std::fprintf(stderr, "zxctl: no simulated machine '%s' (available: %s)\n", name.c_str(),
-                     list.empty() ? "none installed" : list.c_str());
+                     list.empty() ? "none; they are the install component 'simulator'" : list.c_str());
         return kExitUsage;
     }
     try {
