@@ -4,8 +4,10 @@
 #include "ati/ati_logic.h"
 #include "fuzz_check.h"
 #include "nv/regulator/vid.h"
+#include "regulator/pin_controller.h"
 
 namespace reg = zx::nv::regulator;
+namespace pc = zx::regulator;
 
 namespace {
 
@@ -63,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // step; a step beyond the table is refused by stepWrites above.
     if (step != 0) {
         const std::uint32_t top = (max - min) / step;
-        const std::uint32_t s = reg::kind1Step(voltage, min, max, step);
+        const std::uint32_t s = pc::stepOfRequest(voltage, min, max, step);
         ZX_FUZZ_CHECK(s <= top);
         if (voltage >= min && voltage < max) {
             ZX_FUZZ_CHECK(s == (voltage - min) / step);
@@ -81,8 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    // ATI: a request is a level index of the scale, never past its top.
-    const std::uint32_t index = zx::ati::levelIndexOfRequest(voltage, min, max, step);
+    // A request is a step of the scale, never past its top.
+    const std::uint32_t index = pc::stepOfRequest(voltage, min, max, step);
     if (step == 0) {
         ZX_FUZZ_CHECK(index == 0);
     } else {
@@ -90,18 +92,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // The index's value on the scale stays inside it when it fits 32 bits.
         const std::uint64_t value = std::uint64_t{index} * step + min;
         ZX_FUZZ_CHECK(value >= min && value <= max);
-        ZX_FUZZ_CHECK(zx::ati::voltageOfLevelIndex(index, min, step) == static_cast<std::uint32_t>(value));
-        ZX_FUZZ_CHECK(zx::ati::levelIndexOfVoltage(static_cast<std::uint32_t>(value), min, step) == index);
+        ZX_FUZZ_CHECK(pc::valueOfStep(index, min, step) == static_cast<std::uint32_t>(value));
+        ZX_FUZZ_CHECK(pc::stepOf(static_cast<std::uint32_t>(value), min, step) == index);
     }
     // Pins outside the controller's ports are refused; others name one bit.
-    const auto pin = zx::ati::pinAddress(raw);
+    const auto pin = pc::placeOf(raw);
     ZX_FUZZ_CHECK(pin.has_value() == ((raw >= 10 && raw <= 17) || (raw >= 20 && raw <= 27) || (raw >= 30 && raw <= 33)));
     if (pin) {
         ZX_FUZZ_CHECK(pin->mask != 0 && (pin->mask & (pin->mask - 1)) == 0);
     }
     const auto mv = zx::ati::memoryVoltageWrites(raw);
-    const bool low = mv.second.pin == zx::ati::kMemoryVoltageLowPin ? mv.second.high : mv.first.high;
-    const bool high = mv.second.pin == zx::ati::kMemoryVoltageHighPin ? mv.second.high : mv.first.high;
-    ZX_FUZZ_CHECK(zx::ati::memoryVoltageLevelOf(low, high) == (raw > 3 ? 3u : raw));
+    ZX_FUZZ_CHECK(mv.count == 2 && mv.items[0].pin != mv.items[1].pin);
+    const auto levelOf = [&](std::uint8_t p) { return mv.items[0].pin == p ? mv.items[0].level : mv.items[1].level; };
+    ZX_FUZZ_CHECK(zx::ati::memoryVoltageLevelOf(levelOf(zx::ati::kMemoryVoltageLowPin) != 0,
+                                                levelOf(zx::ati::kMemoryVoltageHighPin) != 0) == (raw > 3 ? 3u : raw));
     return 0;
 }

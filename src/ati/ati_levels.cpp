@@ -17,9 +17,9 @@ U reportedLevels(U n) { return n < kMaxLevels ? n : kMaxLevels; }
 
 // The profile's value of the card voltage's level index.
 U profileVoltageOf(std::int32_t cardVoltage, const AtiOdParameters& od, const AtiCardProfile& p) {
-    const U k = levelIndexOfVoltage(static_cast<U>(cardVoltage), static_cast<U>(od.voltageMin),
+    const U k = stepOf(static_cast<U>(cardVoltage), static_cast<U>(od.voltageMin),
                                     static_cast<U>(od.voltageStep));
-    return voltageOfLevelIndex(k, p.GPUVoltageMin, p.GPUVoltageStep);
+    return valueOfStep(k, p.GPUVoltageMin, p.GPUVoltageStep);
 }
 
 // Which clock of a row, of the card's ranges and of the profile's defaults a
@@ -131,9 +131,9 @@ StatusCode setVoltage(U gpu, const U* level, U request) {
     const U cardMin = static_cast<U>(od.voltageMin);
     const U cardStep = static_cast<U>(od.voltageStep);
     const U index = p.GPUVoltageStep != 0
-                        ? levelIndexOfRequest(request, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep)
-                        : levelIndexOfRequest(request, cardMin, static_cast<U>(od.voltageMax), cardStep);
-    const auto voltage = static_cast<std::int32_t>(voltageOfLevelIndex(index, cardMin, cardStep));
+                        ? stepOfRequest(request, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep)
+                        : stepOfRequest(request, cardMin, static_cast<U>(od.voltageMax), cardStep);
+    const auto voltage = static_cast<std::int32_t>(valueOfStep(index, cardMin, cardStep));
     LevelTable table;
     if (!readLevels(location, od, false, table) || (level != nullptr && *level >= table.count)) {
         return StatusCode::Failed;
@@ -161,9 +161,9 @@ StatusCode AtiBackend::getCurrentVoltage(U gpu, U* voltage, U* level) {
         return StatusCode::Failed;
     }
     const AtiCardProfile& p = atiProfile();
-    *level = levelIndexOfVoltage(static_cast<U>(activity.currentVoltage), static_cast<U>(od.voltageMin),
+    *level = stepOf(static_cast<U>(activity.currentVoltage), static_cast<U>(od.voltageMin),
                                  static_cast<U>(od.voltageStep));
-    *voltage = p.GPUVoltageStep != 0 ? voltageOfLevelIndex(*level, p.GPUVoltageMin, p.GPUVoltageStep)
+    *voltage = p.GPUVoltageStep != 0 ? valueOfStep(*level, p.GPUVoltageMin, p.GPUVoltageStep)
                                      : static_cast<U>(activity.currentVoltage);
     return StatusCode::Ok;
 }
@@ -255,7 +255,7 @@ StatusCode AtiBackend::setVoltageDefault(U gpu) {
         for (U i = 0; i < n; ++i) {
             const U profileDefault = p.DefaultGPUVoltage[i < kProfileDefaultLevels ? i : kProfileDefaultLevels - 1];
             const U k = (profileDefault - p.GPUVoltageMin) / p.GPUVoltageStep;
-            defaults[i] = static_cast<std::int32_t>(voltageOfLevelIndex(k, cardMin, cardStep));
+            defaults[i] = static_cast<std::int32_t>(valueOfStep(k, cardMin, cardStep));
         }
     } else {
         LevelTable cardDefaults;

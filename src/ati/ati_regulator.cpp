@@ -67,38 +67,53 @@ std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::u
     return std::nullopt;
 }
 
+namespace pc = zx::regulator;
+
+// The pin controller of GPU g, reached by transfers; the output byte is
+// written last. Writes are not confirmed.
+class AtiPinBus final : public pc::PinBus {
+public:
+    explicit AtiPinBus(U gpu) : gpu_(gpu) {}
+    bool read(std::uint8_t reg, std::uint8_t& value) override {
+        const auto byte = transfer(gpu_, reg, false, 0);
+        if (byte) {
+            value = *byte;
+        }
+        return byte.has_value();
+    }
+    bool write(std::uint8_t reg, std::uint8_t value) override {
+        transfer(gpu_, reg, true, value);
+        return true;
+    }
+
+private:
+    U gpu_;
+};
+
+constexpr pc::Controller kController{pc::Programming::OutputLast, 0x00};
+
 // 0 or 1, or nothing when the port could not be read.
 std::optional<bool> readPin(U gpu, U pin) {
-    const auto where = pinAddress(pin);
-    if (!where) {
+    AtiPinBus bus(gpu);
+    unsigned level = 0;
+    if (!pc::readPin(bus, kController, pin, level)) {
         return std::nullopt;
     }
-    const auto port = transfer(gpu, where->block, false, 0);
-    if (!port) {
-        return std::nullopt;
-    }
-    return (*port & where->mask) != 0;
+    return level != 0;
 }
 
 // Read-modify-write of the pin's port: the other pins keep their levels. A
 // port that cannot be read is not written, since its other pins would be
-// driven to levels nobody read. Writes are not confirmed.
-bool writePin(U gpu, U pin, bool high) {
-    const auto where = pinAddress(pin);
-    if (!where) {
-        return false;
-    }
-    const auto port = transfer(gpu, where->block, false, 0);
-    if (!port) {
-        return false;
-    }
-    const std::uint8_t b = where->block;
-    transfer(gpu, static_cast<std::uint8_t>(b + 5), true, 0xFF);
-    transfer(gpu, static_cast<std::uint8_t>(b + 4), true, 0x00);
-    transfer(gpu, static_cast<std::uint8_t>(b + 2), true, 0x00);
-    transfer(gpu, static_cast<std::uint8_t>(b + 3), true, 0x00);
-    transfer(gpu, static_cast<std::uint8_t>(b + 1), true, withPin(*port, where->mask, high));
-    return true;
+// driven to levels nobody read.
+bool writePins(U gpu, const pc::PinWrites& writes) {
+    AtiPinBus bus(gpu);
+    return pc::writePins(bus, kController, writes);
+}
+
+bool writePin(U gpu, std::uint8_t pin, bool high) {
+    pc::PinWrites w;
+    w.add(pin, high ? 1 : 0);
+    return writePins(gpu, w);
 }
 
 // Only the extended path addresses a particular GPU: on another GPU than the
@@ -131,9 +146,7 @@ StatusCode setMemoryVoltage(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr || level > kMaxMemoryVoltageLevel) {
         return StatusCode::Failed;
     }
-    const MemoryVoltageWrites w = memoryVoltageWrites(level);
-    const bool written = writePin(gpu, w.first.pin, w.first.high) && writePin(gpu, w.second.pin, w.second.high);
-    return answerSetter(gpu, written);
+    return answerSetter(gpu, writePins(gpu, memoryVoltageWrites(level)));
 }
 
 StatusCode setPwm(U gpu, U level) {
@@ -254,8 +267,10 @@ StatusCode AtiBackend::setDacLevel(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr) {
         return StatusCode::Failed;
     }
-    const bool written = writePin(gpu, kDacPinA, level != 0) && writePin(gpu, kDacPinB, level != 0);
-    return answerSetter(gpu, written);
+    pc::PinWrites w;
+    w.add(kDacPinA, level);
+    w.add(kDacPinB, level);
+    return answerSetter(gpu, writePins(gpu, w));
 }
 
 }  // namespace zx::ati

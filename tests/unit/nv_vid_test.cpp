@@ -59,21 +59,4 @@ TEST(NvVid, EveryStepHasItsPatternAndReadsBack) {
     }
 }
 
-TEST(NvVid, KindOneClampingEdges) {
-    struct Case {
-        std::uint32_t voltage, min, max, step, expected;
-    };
-    // The in-range cases are shown end to end; these are the edges.
-    const Case cases[] = {
-        {19, 800, 1300, 25, 19},   {20, 800, 1300, 25, 20},   {1500, 800, 1500, 25, 28},
-        // max below min: the top step wraps, every voltage at or above max is that step.
-        {900, 900, 800, 25, (0xFFFFFFFFu - 99) / 25},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(kind1Step(c.voltage, c.min, c.max, c.step), c.expected) << c.voltage << " " << c.max;
-    }
-    EXPECT_EQ(stepOf(1150, 1000, 50), 3u);
-    EXPECT_EQ(stepOf(900, 1000, 50), (0xFFFFFFFFu - 99) / 50);  // wraps far past the table
-}
-
 }  // namespace

@@ -29,7 +29,7 @@ bool readStoreValue(const NvState& st, const char* name, std::uint32_t& value) {
 }
 
 // Programs a GPU voltage on the card's regulator. Kind 1 maps the voltage to
-// a step with kind1Step unless the step is given; kind 2 counts steps from
+// a step with stepOfRequest unless the step is given; kind 2 counts steps from
 // the stored GPUVoltageStart and records the voltage in GPUVoltageCurrent once
 // the pins carry it.
 StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) {
@@ -60,7 +60,7 @@ StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) 
     if (!clamp && voltage < p.GPUVoltageMin) {
         return StatusCode::Failed;
     }
-    const std::uint32_t step = clamp ? kind1Step(voltage, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep)
+    const std::uint32_t step = clamp ? stepOfRequest(voltage, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep)
                                      : stepOf(voltage, p.GPUVoltageMin, p.GPUVoltageStep);
     if (!vidCode(kind1Table(p.GPUVoltageStep), step)) {
         return StatusCode::Failed;
@@ -90,7 +90,7 @@ StatusCode currentVoltage(std::uint32_t gpu, std::uint32_t& voltage, std::uint32
         return StatusCode::Failed;
     }
     reported = step;
-    voltage = step * p.GPUVoltageStep + p.GPUVoltageMin;
+    voltage = valueOfStep(step, p.GPUVoltageMin, p.GPUVoltageStep);
     return StatusCode::Ok;
 }
 
