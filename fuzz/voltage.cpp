@@ -20,7 +20,7 @@ void checkTable(const reg::VidTable& table, std::uint32_t step, bool kind1Order)
         return;
     }
     ZX_FUZZ_CHECK(*code <= table.topCode && *code < (1u << table.bits));
-    ZX_FUZZ_CHECK(reg::stepFromCode(table, *code) == step);
+    ZX_FUZZ_CHECK(reg::stepOfCode(table, *code) == step);
     ZX_FUZZ_CHECK(writes->count <= writes->items.size());
     // Applying the writes in order leaves each table pin at its code bit.
     unsigned levels[40] = {};
@@ -56,22 +56,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const reg::VidTable* table : {&reg::kVid5Bit, &reg::kVid4Bit, &reg::kVid3Bit}) {
         checkTable(*table, raw, kind1Order);
         checkTable(*table, raw % (table->stepCount + 2), kind1Order);
-        // Any code read from the pins gives a step of the table.
-        ZX_FUZZ_CHECK(reg::stepFromCode(*table, raw) < table->stepCount);
-        ZX_FUZZ_CHECK(reg::stepFromCode(*table, raw % 64) < table->stepCount);
+        // A code read from the pins gives a step of the table or none.
+        for (const std::uint32_t code : {raw, raw % 64}) {
+            const auto s = reg::stepOfCode(*table, code);
+            ZX_FUZZ_CHECK(!s || *s < table->stepCount);
+            ZX_FUZZ_CHECK(s.has_value() == (code <= table->topCode && table->topCode - code < table->stepCount));
+        }
     }
 
     // NVIDIA kind 1: the step for a request never passes the range's top
     // step; a step beyond the table is refused by stepWrites above.
     if (step != 0) {
         const std::uint32_t top = (max - min) / step;
-        const std::uint32_t s = pc::stepOfRequest(voltage, min, max, step);
-        ZX_FUZZ_CHECK(s <= top);
-        if (voltage >= min && voltage < max) {
-            ZX_FUZZ_CHECK(s == (voltage - min) / step);
-        }
-        for (const reg::VidTable* table : {&reg::kVid5Bit, &reg::kVid4Bit}) {
-            checkTable(*table, s, true);
+        const auto s = pc::stepOfRequest(voltage, min, max, step);
+        // Below the minimum only a step number below the top is a request.
+        ZX_FUZZ_CHECK(s.has_value() == (voltage >= min || voltage < top));
+        if (s) {
+            ZX_FUZZ_CHECK(*s <= top);
+            if (voltage >= min && voltage < max) {
+                ZX_FUZZ_CHECK(*s == (voltage - min) / step);
+            }
+            for (const reg::VidTable* table : {&reg::kVid5Bit, &reg::kVid4Bit}) {
+                checkTable(*table, *s, true);
+            }
         }
     }
     for (unsigned kind : {1u, 2u, 3u}) {
@@ -84,10 +91,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // A request is a step of the scale, never past its top.
-    const std::uint32_t index = pc::stepOfRequest(voltage, min, max, step);
-    if (step == 0) {
-        ZX_FUZZ_CHECK(index == 0);
+    const auto request = pc::stepOfRequest(voltage, min, max, step);
+    if (step == 0 || !request) {
+        ZX_FUZZ_CHECK(step == 0 ? !request : (voltage < min && voltage >= (max - min) / step));
     } else {
+        const std::uint32_t index = *request;
         ZX_FUZZ_CHECK(index <= (max - min) / step);
         // The index's value on the scale stays inside it when it fits 32 bits.
         const std::uint64_t value = std::uint64_t{index} * step + min;

@@ -21,8 +21,10 @@ constexpr std::int32_t kLastSweptAdapter = 2;
 
 // One register transfer to GPU g's pin controller. Every adapter index from
 // the binding's up to 2 is tried at both speeds, first on the extended path
-// (which reaches the GPU by its location), then on the plain path. A read
-// answers the byte, or nothing when every attempt failed.
+// (which reaches the GPU by its location), then, for GPU 0 only, on the plain
+// path: the plain path cannot name a GPU and reaches the first one, so
+// another GPU's transfer never falls back to it. Answers the byte read or
+// written; nothing when every attempt failed.
 std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::uint8_t value) {
     AtiBinding& b = atiBinding();
     const std::int32_t first = b.adapterIndex;
@@ -54,7 +56,7 @@ std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::u
             }
         }
     }
-    if (b.writeAndReadI2c != nullptr) {
+    if (b.writeAndReadI2c != nullptr && gpu == 0) {
         for (std::int32_t adapter = first; adapter <= last; ++adapter) {
             for (std::int32_t speed : kSpeeds) {
                 prepare(speed);
@@ -70,7 +72,7 @@ std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::u
 namespace pc = zx::regulator;
 
 // The pin controller of GPU g, reached by transfers; the output byte is
-// written last. Writes are not confirmed.
+// written last.
 class AtiPinBus final : public pc::PinBus {
 public:
     explicit AtiPinBus(U gpu) : gpu_(gpu) {}
@@ -82,8 +84,7 @@ public:
         return byte.has_value();
     }
     bool write(std::uint8_t reg, std::uint8_t value) override {
-        transfer(gpu_, reg, true, value);
-        return true;
+        return transfer(gpu_, reg, true, value).has_value();
     }
 
 private:
@@ -116,14 +117,11 @@ bool writePin(U gpu, std::uint8_t pin, bool high) {
     return writePins(gpu, w);
 }
 
-// Only the extended path addresses a particular GPU: on another GPU than the
-// first, pin work counts only once that path has carried a transfer.
-bool gpuReachable(U gpu) { return gpu == 0 || atiBinding().extendedPathUnconfirmed == 0; }
-
-// The end of a pin getter: the value when the pins were read and the GPU
-// reachable, else 1 with the output 0.
-StatusCode answerGetter(U gpu, std::optional<U> value, U* out) {
-    if (!value || !gpuReachable(gpu)) {
+// The end of a pin getter: the value when the pins were read, else 1 with the
+// output 0. Only the extended path reaches a GPU other than the first, so
+// pins of such a GPU read only once that path carried the transfers.
+StatusCode answerGetter(std::optional<U> value, U* out) {
+    if (!value) {
         *out = 0;
         return StatusCode::Failed;
     }
@@ -131,9 +129,7 @@ StatusCode answerGetter(U gpu, std::optional<U> value, U* out) {
     return StatusCode::Ok;
 }
 
-StatusCode answerSetter(U gpu, bool written) {
-    return written && gpuReachable(gpu) ? StatusCode::Ok : StatusCode::Failed;
-}
+StatusCode answerSetter(bool written) { return written ? StatusCode::Ok : StatusCode::Failed; }
 
 StatusCode range(U max, U min, U step, RangeInfo* out) {
     out->maximum = max;
@@ -146,14 +142,14 @@ StatusCode setMemoryVoltage(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr || level > kMaxMemoryVoltageLevel) {
         return StatusCode::Failed;
     }
-    return answerSetter(gpu, writePins(gpu, memoryVoltageWrites(level)));
+    return answerSetter(writePins(gpu, memoryVoltageWrites(level)));
 }
 
 StatusCode setPwm(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr || level > kMaxPwmLevel) {
         return StatusCode::Failed;
     }
-    return answerSetter(gpu, writePin(gpu, kPwmPin, level != 0));
+    return answerSetter(writePin(gpu, kPwmPin, level != 0));
 }
 
 }  // namespace
@@ -171,7 +167,7 @@ StatusCode AtiBackend::getCurrentMemoryVoltageLevel(U gpu, U* level) {
     if (low && high) {
         value = memoryVoltageLevelOf(*low, *high);
     }
-    return answerGetter(gpu, value, level);
+    return answerGetter(value, level);
 }
 
 StatusCode AtiBackend::getMemoryVoltageInfo(U, RangeInfo* out) {
@@ -186,6 +182,9 @@ StatusCode AtiBackend::getMemoryVoltageDefault(U, U* level) {
     const AtiCardProfile& p = atiProfile();
     if (p.MemoryVoltageStep == 0) {
         return StatusCode::NotSupported;
+    }
+    if (!p.hasDefaultMemoryVoltageLevel) {
+        return StatusCode::Failed;
     }
     *level = p.DefaultMemoryVoltageLevel;
     return StatusCode::Ok;
@@ -203,6 +202,9 @@ StatusCode AtiBackend::setMemoryVoltageDefault(U gpu) {
     if (p.MemoryVoltageStep == 0) {
         return StatusCode::NotSupported;
     }
+    if (!p.hasDefaultMemoryVoltageLevel) {
+        return StatusCode::Failed;
+    }
     return setMemoryVoltage(gpu, p.DefaultMemoryVoltageLevel);
 }
 
@@ -214,7 +216,7 @@ StatusCode AtiBackend::getCurrentPwmClockLevel(U gpu, U* level) {
         return StatusCode::Failed;
     }
     const auto pin = readPin(gpu, kPwmPin);
-    return answerGetter(gpu, pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
+    return answerGetter(pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
 }
 
 StatusCode AtiBackend::getPwmClockInfo(U, RangeInfo* out) {
@@ -229,6 +231,9 @@ StatusCode AtiBackend::getPwmClockDefault(U, U* level) {
     const AtiCardProfile& p = atiProfile();
     if (p.PWMClockStep == 0) {
         return StatusCode::NotSupported;
+    }
+    if (!p.hasDefaultPWMLevel) {
+        return StatusCode::Failed;
     }
     *level = p.DefaultPWMLevel;
     return StatusCode::Ok;
@@ -246,6 +251,9 @@ StatusCode AtiBackend::setPwmClockDefault(U gpu) {
     if (p.PWMClockStep == 0) {
         return StatusCode::NotSupported;
     }
+    if (!p.hasDefaultPWMLevel) {
+        return StatusCode::Failed;
+    }
     return setPwm(gpu, p.DefaultPWMLevel);
 }
 
@@ -257,7 +265,7 @@ StatusCode AtiBackend::getDacLevel(U gpu, U* level) {
         return StatusCode::Failed;
     }
     const auto pin = readPin(gpu, kDacPinA);
-    return answerGetter(gpu, pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
+    return answerGetter(pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
 }
 
 StatusCode AtiBackend::setDacLevel(U gpu, U level) {
@@ -270,7 +278,7 @@ StatusCode AtiBackend::setDacLevel(U gpu, U level) {
     pc::PinWrites w;
     w.add(kDacPinA, level);
     w.add(kDacPinB, level);
-    return answerSetter(gpu, writePins(gpu, w));
+    return answerSetter(writePins(gpu, w));
 }
 
 }  // namespace zx::ati

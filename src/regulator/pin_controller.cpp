@@ -69,10 +69,20 @@ bool writePin(PinBus& bus, const Controller& c, std::uint32_t pin, unsigned leve
 }
 
 bool writePins(PinBus& bus, const Controller& c, const PinWrites& writes) {
+    constexpr unsigned kUnread = 2;
+    std::array<unsigned, 5> before{};
     for (unsigned i = 0; i < writes.count; ++i) {
-        if (!writePin(bus, c, writes.items[i].pin, writes.items[i].level)) {
-            return false;
+        before[i] = kUnread;
+        if (writePin(bus, c, writes.items[i].pin, writes.items[i].level, &before[i])) {
+            continue;
         }
+        // A pin whose port could not be read was not written; one whose
+        // sequence broke off may have taken its new level.
+        const unsigned touched = before[i] == kUnread ? i : i + 1;
+        for (unsigned j = touched; j-- > 0;) {
+            writePin(bus, c, writes.items[j].pin, before[j]);
+        }
+        return false;
     }
     return true;
 }

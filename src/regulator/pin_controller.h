@@ -91,17 +91,22 @@ bool readPin(PinBus& bus, const Controller& c, std::uint32_t pin, unsigned& leve
 // failed: the pin may or may not have taken the level.
 bool writePin(PinBus& bus, const Controller& c, std::uint32_t pin, unsigned level, unsigned* previous = nullptr);
 
-// Drives the pins in order, stopping at the first that fails.
+// Drives the pins in order. When a pin write fails, the pins written so far
+// and the one that failed are put back to their earlier levels, last first,
+// each re-reading its port, so the regulator ends on the setting it started
+// from, never on a mix of the old and the new one; the answer is then false.
 bool writePins(PinBus& bus, const Controller& c, const PinWrites& writes);
 
 // The step a requested value stands for on a scale min..max by step: the top
 // step at or above the maximum, (request - min) / step within the range, and
-// below the minimum the request itself taken as a step number, at most the
-// top step. 0 on a scale without a step. Unsigned 32-bit, truncating.
-constexpr std::uint32_t stepOfRequest(std::uint32_t request, std::uint32_t min, std::uint32_t max,
-                                      std::uint32_t step) {
+// below the minimum the request itself as a step number when it is smaller
+// than the top step. Nothing for a request below the minimum that is no such
+// step number (it would otherwise become the top step, the highest value),
+// nor on a scale without a step. Unsigned 32-bit, truncating.
+constexpr std::optional<std::uint32_t> stepOfRequest(std::uint32_t request, std::uint32_t min, std::uint32_t max,
+                                                     std::uint32_t step) {
     if (step == 0) {
-        return 0;
+        return std::nullopt;
     }
     const std::uint32_t top = (max - min) / step;
     if (request >= max) {
@@ -110,7 +115,10 @@ constexpr std::uint32_t stepOfRequest(std::uint32_t request, std::uint32_t min, 
     if (request >= min) {
         return (request - min) / step;
     }
-    return request < top ? request : top;
+    if (request < top) {
+        return request;
+    }
+    return std::nullopt;
 }
 
 // A value's step on a scale from base by step: (value - base) / step,

@@ -45,7 +45,7 @@ TEST(NvVid, EveryStepHasItsPatternAndReadsBack) {
             const auto inPinOrder = stepWrites(t.table, step, false);
             ASSERT_TRUE(inPinOrder);
             EXPECT_EQ(text(*inPinOrder), expected) << t.table.bits << "-bit step " << step;
-            EXPECT_EQ(stepFromCode(t.table, code), step);
+            EXPECT_EQ(stepOfCode(t.table, code), step);
             // Kind 1: the same pins, those going to 0 first.
             const auto kind1 = stepWrites(t.table, step, true);
             ASSERT_TRUE(kind1);

@@ -61,7 +61,11 @@ bool NvReadGpuVoltageStep(NvGpuHandle gpu, std::uint32_t gpuVoltageStep, std::ui
         }
         code |= level << bit;
     }
-    step = stepFromCode(table, code);
+    const std::optional<std::uint32_t> s = stepOfCode(table, code);
+    if (!s) {
+        return false;
+    }
+    step = *s;
     return true;
 }
 

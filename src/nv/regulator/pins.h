@@ -1,7 +1,7 @@
 // The NVIDIA regulators' pin controllers on the GPU's own I2C port, and GPU
 // voltage steps as VID codes on their pins. Every operation reports whether
-// all its transactions went through and stops at the first that did not, so
-// a failed port read leaves the pins untouched.
+// all its transactions went through and stops at the first that did not; a
+// setting of several pins that breaks off is put back as it was.
 #pragma once
 
 #include <cstdint>
@@ -23,15 +23,18 @@ bool NvWriteRegulatorPin(NvGpuHandle gpu, unsigned kind, std::uint32_t pin, unsi
 // Kind 1 only: the pin's level from the pin-level register.
 bool NvReadRegulatorPin(NvGpuHandle gpu, std::uint32_t pin, unsigned& level);
 
-// Drives the pins of writes in order.
+// Drives the pins of writes in order; when one fails, the pins already driven
+// are put back (regulator::writePins).
 bool writePins(NvGpuHandle gpu, unsigned kind, const PinWrites& writes);
 
 // Drives every pin of the step's VID code (kind 1: table chosen by
-// GPUVoltageStep, zeros first; kind 2: pins 10, 14, 11). The caller has made sure the step
+// GPUVoltageStep, zeros first; kind 2: pins 10, 14, 11), or leaves the
+// earlier code when a transaction fails. The caller has made sure the step
 // is in the table.
 bool NvWriteGpuVoltageStep(NvGpuHandle gpu, unsigned kind, std::uint32_t step, std::uint32_t gpuVoltageStep);
 
-// Kind 1: the step the pins show (a code outside the table reads as step 0).
+// Kind 1: the step the pins show; false also when they show a code outside
+// the table, which is no voltage of the regulator.
 bool NvReadGpuVoltageStep(NvGpuHandle gpu, std::uint32_t gpuVoltageStep, std::uint32_t& step);
 
 }  // namespace zx::nv::regulator

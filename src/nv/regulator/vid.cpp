@@ -60,9 +60,9 @@ std::optional<PinWrites> stepWrites(const VidTable& table, std::uint32_t step, b
     return w;
 }
 
-std::uint32_t stepFromCode(const VidTable& table, unsigned code) {
+std::optional<std::uint32_t> stepOfCode(const VidTable& table, unsigned code) {
     if (code > table.topCode || table.topCode - code >= table.stepCount) {
-        return 0;
+        return std::nullopt;
     }
     return table.topCode - code;
 }

@@ -53,9 +53,9 @@ std::optional<unsigned> vidCode(const VidTable& table, std::uint32_t step);
 // kind1Order: zeros first, then ones (kind 1); otherwise table pin order.
 std::optional<PinWrites> stepWrites(const VidTable& table, std::uint32_t step, bool kind1Order);
 
-// The step of pin levels read in table pin order (bit b = pins[b]); a code
-// outside the table gives step 0.
-std::uint32_t stepFromCode(const VidTable& table, unsigned code);
+// The step of pin levels read in table pin order (bit b = pins[b]); nothing
+// for a code outside the table.
+std::optional<std::uint32_t> stepOfCode(const VidTable& table, unsigned code);
 
 // Kind 1 maps a requested voltage to a step with stepOfRequest on
 // GPUVoltageMin..GPUVoltageMax; kind 2 counts steps from GPUVoltageStart with
