@@ -187,6 +187,15 @@ private:
         if (fault.speed && fault.op != Op::WriteAndReadI2C && fault.op != Op::WriteAndReadI2CEx) {
             throw LineError("only the I2C entry points have a speed");
         }
+        if (const auto action = f.optionalText("action")) {
+            if (fault.op != Op::WriteAndReadI2C && fault.op != Op::WriteAndReadI2CEx) {
+                throw LineError("only the I2C entry points have an action");
+            }
+            if (*action != "read" && *action != "write") {
+                throw LineError("action=" + *action + " is not read or write");
+            }
+            fault.action = *action == "read" ? 1 : 2;
+        }
         fault.after = static_cast<std::uint32_t>(f.i32("after", 0).value_or(0));
         fault.times = static_cast<std::uint32_t>(f.i32("times", 0).value_or(0));
         s_.faults.push_back(fault);

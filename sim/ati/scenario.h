@@ -79,6 +79,7 @@ struct Fault : FaultWindow {
     std::optional<std::uint32_t> gpu;
     std::optional<std::int32_t> adapter;  // also the display index of GetAdapterID
     std::optional<std::int32_t> speed;
+    std::optional<std::int32_t> action;  // I2C transfers of this action only (1 read, 2 write)
 };
 
 struct Scenario {

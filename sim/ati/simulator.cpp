@@ -61,7 +61,8 @@ public:
     // The status that ends the call before the operation proper: a broken
     // library, no GPU at the location, an injected fault, or the failed
     // argument check.
-    std::optional<int> refuse(int check = kOk, std::optional<std::int32_t> speed = std::nullopt) {
+    std::optional<int> refuse(int check = kOk, std::optional<std::int32_t> speed = std::nullopt,
+                              std::optional<std::int32_t> action = std::nullopt) {
         if (sim_.broken_) {
             return kError;
         }
@@ -71,7 +72,7 @@ public:
         std::optional<int> answer;
         for (Fault& f : sim_.state_.faults) {
             if (f.op != op_ || (f.gpu && f.gpu != gpu_) || (f.adapter && *f.adapter != adapter_) ||
-                (f.speed && f.speed != speed)) {
+                (f.speed && f.speed != speed) || (f.action && f.action != action)) {
                 continue;
             }
             if (f.countCall() && !answer) {
@@ -235,11 +236,13 @@ int Simulator::getTemperature(int adapter, int controller, Temperature* t, Locat
 int Simulator::transfer(Call& call, Gpu* gpu, I2cTransfer* t) {
     int check = kOk;
     std::optional<std::int32_t> speed;
+    std::optional<std::int32_t> action;
     if (t == nullptr) {
         call.arg(" transfer=null");
         check = kInvalid;
     } else {
         speed = t->speed;
+        action = t->action;
         const bool read = t->action == 1;
         call.arg(fmt(" addr=0x%02X reg=0x%02X", static_cast<unsigned>(t->address), static_cast<unsigned>(t->offset)));
         if (t->action == 2 && t->data != nullptr && t->length >= 1) {
@@ -257,7 +260,7 @@ int Simulator::transfer(Call& call, Gpu* gpu, I2cTransfer* t) {
             check = kInvalid;
         }
     }
-    if (auto status = call.refuse(check, speed)) {
+    if (auto status = call.refuse(check, speed, action)) {
         return call.done(*status);
     }
     if (gpu == nullptr || (t->address & 0xFE) != kPinControllerAddress) {
