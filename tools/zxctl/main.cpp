@@ -18,6 +18,7 @@
 #include <nlohmann/json.hpp>
 #include <zxdisplay.h>
 
+#include "commands.h"
 #include "output.h"
 #include "records.h"
 #include "serve.h"
@@ -26,26 +27,6 @@
 namespace zxctl {
 
 namespace {
-
-// Exit codes (docs/zxctl.md).
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitNotSupported = 3;
-constexpr int kExitNoCard = 4;
-constexpr int kExitLocked = 5;
-constexpr int kExitMismatch = 6;
-
-int exitCodeFor(ZXStatus status) {
-    switch (status) {
-    case ZX_STATUS_OK: return kExitOk;
-    case ZX_STATUS_NOT_SUPPORTED: return kExitNotSupported;
-    case ZX_STATUS_NOT_INITIALISED: return kExitNoCard;
-    case ZX_STATUS_LOCKED_BY_OTHER: return kExitLocked;
-    case ZX_STATUS_ADAPTER_MISMATCH: return kExitMismatch;
-    default: return kExitFailed;
-    }
-}
 
 int fail(const std::string& what, ZXStatus status) {
     std::fprintf(stderr, "zxctl: %s: %s\n", what.c_str(), ZXStatusName(status));
@@ -57,34 +38,35 @@ int usageError(const std::string& message) {
     return kExitUsage;
 }
 
+// Writes an outcome: done to standard output, a problem to standard error.
+int report(const Outcome& o) {
+    if (o.exit == kExitUsage) {
+        return usageError(o.message);
+    }
+    std::fprintf(o.ok() ? stdout : stderr, "%s%s\n", o.ok() ? "" : "zxctl: ", o.message.c_str());
+    return o.exit;
+}
+
 // Starts the library; a non-zero result is the exit code (message written).
-int startLibrary() {
-    const ZXStatus s = ZXInitLib();
-    if (s == ZX_STATUS_OK) {
-        return kExitOk;
+int start() {
+    if (const auto failed = startLibrary()) {
+        std::fprintf(stderr, "zxctl: %s\n", failed->message.c_str());
+        return failed->exit;
     }
-    if (s == ZX_STATUS_ADAPTER_MISMATCH) {
-        return fail("cannot start the library", s);
-    }
-    std::fprintf(stderr, "zxctl: cannot start the library: no supported card was found, or its driver "
-                         "library could not be used (%s)\n", ZXStatusName(s));
-    return kExitNoCard;
+    return kExitOk;
 }
 
 // The GPU indices a command works on: the one asked for, or all.
 int gpuIndices(int asked, std::vector<std::uint32_t>& out) {
-    std::uint32_t count = 0;
-    if (const ZXStatus s = ZXGetGpuCount(&count); s != ZX_STATUS_OK) {
-        return fail("GPU count", s);
-    }
-    if (asked >= 0 && static_cast<std::uint32_t>(asked) >= count) {
-        return usageError("GPU " + std::to_string(asked) + " does not exist (this machine has " +
-                          std::to_string(count) + (count == 1 ? " GPU)" : " GPUs)"));
-    }
-    for (std::uint32_t i = 0; i < count; ++i) {
-        if (asked < 0 || static_cast<std::uint32_t>(asked) == i) {
-            out.push_back(i);
+    if (asked >= 0) {
+        if (auto bad = checkGpu(static_cast<std::uint32_t>(asked))) {
+            return report(*bad);
         }
+        out.push_back(static_cast<std::uint32_t>(asked));
+        return kExitOk;
+    }
+    for (std::uint32_t i = 0, n = gpuCount(); i < n; ++i) {
+        out.push_back(i);
     }
     return kExitOk;
 }
@@ -210,7 +192,7 @@ struct Options {
 };
 
 int cmdInfo(const Options& o) {
-    if (int rc = startLibrary()) {
+    if (int rc = start()) {
         return rc;
     }
     json j = infoJson();
@@ -258,7 +240,7 @@ int cmdInfo(const Options& o) {
 }
 
 int cmdStatus(const Options& o) {
-    if (int rc = startLibrary()) {
+    if (int rc = start()) {
         return rc;
     }
     std::vector<std::uint32_t> gpus;
@@ -302,7 +284,7 @@ std::string compact(const json& j, const char* key, const std::string& unit) {
 }
 
 int cmdWatch(const Options& o, double interval, unsigned count) {
-    if (int rc = startLibrary()) {
+    if (int rc = start()) {
         return rc;
     }
     std::vector<std::uint32_t> gpus;
@@ -338,84 +320,39 @@ int cmdWatch(const Options& o, double interval, unsigned count) {
     return kExitOk;
 }
 
-// Runs one setter on every GPU asked for (GPU 0 when none was named).
-using RangeGetter = std::function<ZXStatus(std::uint32_t, ZXRangeInfo*)>;
-
-int runSetter(const Options& o, const std::string& what, const std::function<ZXStatus(std::uint32_t)>& setter,
-              const std::string& done, const RangeGetter& range = nullptr, std::uint32_t value = 0) {
-    if (int rc = startLibrary()) {
+// Runs one setter on the GPU asked for (GPU 0 when none was named).
+int cmdSet(const Options& o, SetRequest request) {
+    if (int rc = start()) {
         return rc;
     }
-    std::vector<std::uint32_t> gpus;
-    if (int rc = gpuIndices(o.gpu < 0 ? 0 : o.gpu, gpus)) {
-        return rc;
-    }
-    for (std::uint32_t g : gpus) {
-        // A value outside the range the card reports is the caller's mistake.
-        ZXRangeInfo r{};
-        if (range && range(g, &r) == ZX_STATUS_OK && (value < r.minimum || value > r.maximum)) {
-            ZXDeInitLib();
-            return usageError(what + ": " + std::to_string(value) + " is outside the card's range " +
-                              std::to_string(r.minimum) + "-" + std::to_string(r.maximum));
-        }
-        if (const ZXStatus s = setter(g); s != ZX_STATUS_OK) {
-            const int rc = fail(what + " (GPU " + std::to_string(g) + ")", s);
-            ZXDeInitLib();
-            return rc;
-        }
-        std::cout << "GPU " << g << ": " << done << "\n";
-    }
+    request.gpu = static_cast<std::uint32_t>(o.gpu < 0 ? 0 : o.gpu);
+    const int rc = report(applySet(request));
     ZXDeInitLib();
-    return kExitOk;
+    return rc;
 }
 
-struct ResetStep {
-    const char* group;
-    const char* label;
-    std::function<ZXStatus(std::uint32_t)> run;
-};
-
 int cmdReset(const Options& o, const std::string& what) {
-    const std::vector<ResetStep> steps = {
-        {"clocks", "GPU clocks", ZXSetGPUClockDefault},
-        {"clocks", "memory clocks", ZXSetMemoryClockDefault},
-        {"clocks", "shader clocks", ZXSetShaderClockDefault},
-        {"voltage", "GPU voltage", ZXSetVoltageDefault},
-        {"memory-voltage", "memory voltage level", ZXSetMemoryVoltageDefault},
-        {"pwm", "PWM clock level", ZXSetPWMClockDefault},
-        {"fan", "fan", [](std::uint32_t g) { return ZXSetFanSpeedDefault(g, 0, 0); }},
-    };
-    if (int rc = startLibrary()) {
+    if (int rc = start()) {
         return rc;
     }
     std::vector<std::uint32_t> gpus;
     if (int rc = gpuIndices(o.gpu < 0 ? 0 : o.gpu, gpus)) {
+        ZXDeInitLib();
         return rc;
-    }
-    // With several things to reset, what the card lacks is skipped; asked for
-    // alone, it is an error.
-    std::size_t selected = 0;
-    for (const auto& step : steps) {
-        selected += what == "all" || what == step.group ? 1 : 0;
     }
     int rc = kExitOk;
     for (std::uint32_t g : gpus) {
-        for (const auto& step : steps) {
-            if (what != "all" && what != step.group) {
+        for (const ResetResult& r : applyReset(g, resetSteps(what))) {
+            if (r.skipped) {
+                std::cout << r.outcome.message << " (" << styled(ZXStatusName(r.outcome.status), Style::Muted)
+                          << ")\n";
                 continue;
             }
-            const ZXStatus s = step.run(g);
-            if (s == ZX_STATUS_OK) {
-                std::cout << "GPU " << g << ": " << step.label << " back to default\n";
-            } else if (s == ZX_STATUS_NOT_SUPPORTED && selected > 1) {
-                std::cout << "GPU " << g << ": " << step.label << " skipped ("
-                          << styled(ZXStatusName(s), Style::Muted) << ")\n";
-            } else {
-                rc = fail(std::string("reset ") + step.label + " (GPU " + std::to_string(g) + ")", s);
-                if (s == ZX_STATUS_LOCKED_BY_OTHER) {
-                    ZXDeInitLib();
-                    return rc;
-                }
+            const int code = report(r.outcome);
+            rc = code != kExitOk ? code : rc;
+            if (r.outcome.status == ZX_STATUS_LOCKED_BY_OTHER) {
+                ZXDeInitLib();
+                return rc;
             }
         }
     }
@@ -424,7 +361,7 @@ int cmdReset(const Options& o, const std::string& what) {
 }
 
 int cmdLockStatus(const Options& o) {
-    if (int rc = startLibrary()) {
+    if (int rc = start()) {
         return rc;
     }
     std::uint32_t status = 0;
@@ -442,7 +379,7 @@ int cmdLockStatus(const Options& o) {
 }
 
 int cmdLockHold() {
-    if (int rc = startLibrary()) {
+    if (int rc = start()) {
         return rc;
     }
     const sigset_t set = endSignals();
@@ -477,198 +414,186 @@ const char* kFooter =
     "the same card model; 7 the simulated machine could not be prepared.\n"
     "Colour is used only on a terminal and never when NO_COLOR is set. See docs/zxctl.md.";
 
+
+// The command line: the parsed values and the commands that take them.
+struct CommandLine {
+    CLI::App app{"zxctl - look at and tune the graphics cards that ZXDisplayLib supports", "zxctl"};
+    std::string simulate;
+    bool resetSimulation = false;
+    Options o;
+    double interval = 1.0;
+    unsigned count = 0;
+    SetRequest request;
+    std::string fanValue;
+    int voltageLevel = -1;
+    std::uint32_t clockLevel = 0;
+    std::uint32_t fanIndex = 0;
+    std::string resetWhat;
+    ServeOptions serveOptions;
+    CLI::App* info = nullptr;
+    CLI::App* status = nullptr;
+    CLI::App* watch = nullptr;
+    CLI::App* reset = nullptr;
+    CLI::App* lock = nullptr;
+    CLI::App* lockStatus = nullptr;
+    CLI::App* serve = nullptr;
+    std::vector<std::pair<CLI::App*, const Setting*>> setters;
+
+    void addGpu(CLI::App* c, const char* help) {
+        c->add_option("--gpu", o.gpu, help)->type_name("N")->check(CLI::Range(0, 63));
+    }
+};
+
+void addViewCommands(CommandLine& c) {
+    c.info = c.app.add_subcommand("info", "Library version, adapters, backend, GPU count, control modes and "
+                                          "card description");
+    c.info->add_flag("--json", c.o.json, "Print JSON");
+    c.status = c.app.add_subcommand("status", "Temperature, usage, performance level, clocks, voltages, "
+                                              "regulator levels and fan of each GPU");
+    c.status->add_flag("--json", c.o.json, "Print JSON");
+    c.addGpu(c.status, "Only this GPU (0-based)");
+
+    c.watch = c.app.add_subcommand("watch", "One line per GPU per sample until interrupted (Ctrl-C)");
+    c.watch->add_flag("--json", c.o.json, "Print JSON Lines");
+    c.watch->add_option("--interval", c.interval, "Seconds between samples (default 1)")
+        ->type_name("SECONDS")->check(CLI::Range(0.1, 3600.0));
+    c.watch->add_option("--count", c.count, "Stop after this many samples (default: until interrupted)")
+        ->type_name("N")->check(CLI::Range(1u, 1000000u));
+    c.addGpu(c.watch, "Only this GPU (0-based)");
+}
+
+// One subcommand of set per setting of the command model.
+void addSetCommands(CommandLine& c) {
+    auto* set = c.app.add_subcommand("set", "Change a clock, voltage, regulator level or the fan");
+    set->require_subcommand(1, 1);
+    SetRequest& q = c.request;
+    for (const Setting& s : settings()) {
+        const std::string name = s.name;
+        CLI::App* sc = nullptr;
+        if (s.needsLevel) {
+            sc = set->add_subcommand(name, std::string("Set the ") + s.label + " of one performance level");
+            sc->add_option("LEVEL", c.clockLevel, "Performance level (0-3)")->required()->check(CLI::Range(0u, 3u));
+            sc->add_option("MHZ", q.value, "Clock in MHz")->required()->check(CLI::Range(1u, 100000u));
+        } else if (name == "voltage") {
+            sc = set->add_subcommand(name, "Set the GPU voltage of every level, or of one with --level");
+            sc->add_option("VALUE", q.value, "Voltage in the card data file's units")->required()
+                ->check(CLI::Range(0u, 100000u));
+            sc->add_option("--level", c.voltageLevel, "Only this performance level (0-3)")->type_name("LEVEL")
+                ->check(CLI::Range(0, 3));
+        } else if (name == "fan") {
+            sc = set->add_subcommand(name, "Set the fan speed in percent, or 'auto' to hand it back to the driver");
+            sc->add_option("PERCENT", c.fanValue, "0-100, or auto")->required()
+                ->check(CLI::IsMember({"auto"}) | CLI::Range(0, 100));
+            sc->add_option("--fan", c.fanIndex, "Fan index (ATI cards; default 0)")->type_name("N")
+                ->check(CLI::Range(0u, 7u));
+        } else {
+            sc = set->add_subcommand(name, std::string("Set the ") + s.label);
+            sc->add_option("LEVEL", q.value, "Level")->required()->check(CLI::Range(0u, 255u));
+        }
+        c.addGpu(sc, "GPU (0-based, default 0)");
+        c.setters.emplace_back(sc, &s);
+    }
+}
+
+void addOtherCommands(CommandLine& c) {
+    std::string words;
+    for (const std::string& w : resetWords()) {
+        words += (words.empty() ? "" : "|") + w;
+    }
+    c.reset = c.app.add_subcommand("reset", "Restore defaults: clocks, voltage, memory-voltage, pwm, fan or all");
+    c.reset->add_option("WHAT", c.resetWhat, words)->required()->check(CLI::IsMember(resetWords()));
+    c.addGpu(c.reset, "GPU (0-based, default 0)");
+
+    c.lock = c.app.add_subcommand("lock", "Show or hold the card lock");
+    c.lock->require_subcommand(1, 1);
+    c.lockStatus = c.lock->add_subcommand("status", "Whether the card lock is free or held, and by whom");
+    c.lockStatus->add_flag("--json", c.o.json, "Print JSON");
+    c.lock->add_subcommand("hold", "Hold the card lock until interrupted (Ctrl-C), so that no other process "
+                                   "can change the card meanwhile");
+
+    c.serve = c.app.add_subcommand("serve", "A live dashboard in the browser on this machine's address "
+                                            "127.0.0.1 (see docs/dashboard.md); runs until Ctrl-C");
+    c.serve->add_option("--port", c.serveOptions.port, "TCP port (default: any free port)")->type_name("N")
+        ->check(CLI::Range(0, 65535));
+    c.serve->add_option("--bind", c.serveOptions.bind, "Address to listen on (default 127.0.0.1; any other "
+                                                       "lets other machines reach the dashboard)")
+        ->type_name("ADDRESS");
+}
+
+int dispatch(CommandLine& c) {
+    if (c.serve->parsed()) {
+        return serve(c.serveOptions);
+    }
+    if (c.info->parsed()) {
+        return cmdInfo(c.o);
+    }
+    if (c.status->parsed()) {
+        return cmdStatus(c.o);
+    }
+    if (c.watch->parsed()) {
+        return cmdWatch(c.o, c.interval, c.count);
+    }
+    if (c.reset->parsed()) {
+        return cmdReset(c.o, c.resetWhat);
+    }
+    if (c.lock->parsed()) {
+        return c.lockStatus->parsed() ? cmdLockStatus(c.o) : cmdLockHold();
+    }
+    for (const auto& [sc, s] : c.setters) {
+        if (sc->parsed()) {
+            SetRequest q = c.request;
+            q.what = s->name;
+            if (s->needsLevel) {
+                q.level = c.clockLevel;
+            }
+            if (q.what == "voltage" && c.voltageLevel >= 0) {
+                q.level = static_cast<std::uint32_t>(c.voltageLevel);
+            }
+            if (q.what == "fan") {
+                q.fan = c.fanIndex;
+                q.fanAuto = c.fanValue == "auto";
+                q.value = q.fanAuto ? 0 : static_cast<std::uint32_t>(std::stoul(c.fanValue));
+            }
+            return cmdSet(c.o, q);
+        }
+    }
+    return usageError("no command");
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
-    CLI::App app{"zxctl - look at and tune the graphics cards that ZXDisplayLib supports", "zxctl"};
-    app.set_help_all_flag("--help-all", "Print the help of every command");
-    app.set_version_flag("--version", std::string("zxctl ") + ZXDISPLAY_VERSION_STRING);
-    app.footer(kFooter);
-    app.require_subcommand(1, 1);
-
-    std::string simulate;
-    bool resetSimulation = false;
-    auto* simOpt = app.add_option("--simulate", simulate, simulateHelp())->type_name("NAME");
-    app.add_flag("--reset-simulation", resetSimulation, "With --simulate: start the simulated machine afresh")
+    CommandLine c;
+    c.app.set_help_all_flag("--help-all", "Print the help of every command");
+    c.app.set_version_flag("--version", std::string("zxctl ") + ZXDISPLAY_VERSION_STRING);
+    c.app.footer(kFooter);
+    c.app.require_subcommand(1, 1);
+    auto* simOpt = c.app.add_option("--simulate", c.simulate, simulateHelp())->type_name("NAME");
+    c.app.add_flag("--reset-simulation", c.resetSimulation, "With --simulate: start the simulated machine afresh")
         ->needs(simOpt);
-
-    Options o;
-    auto addGpu = [&o](CLI::App* c, const char* help) {
-        c->add_option("--gpu", o.gpu, help)->type_name("N")->check(CLI::Range(0, 63));
-    };
-    auto* info = app.add_subcommand("info", "Library version, adapters, backend, GPU count, control modes and "
-                                            "card description");
-    info->add_flag("--json", o.json, "Print JSON");
-    auto* status = app.add_subcommand("status", "Temperature, usage, performance level, clocks, voltages, "
-                                                "regulator levels and fan of each GPU");
-    status->add_flag("--json", o.json, "Print JSON");
-    addGpu(status, "Only this GPU (0-based)");
-
-    double interval = 1.0;
-    unsigned count = 0;
-    auto* watch = app.add_subcommand("watch", "One line per GPU per sample until interrupted (Ctrl-C)");
-    watch->add_flag("--json", o.json, "Print JSON Lines");
-    watch->add_option("--interval", interval, "Seconds between samples (default 1)")
-        ->type_name("SECONDS")->check(CLI::Range(0.1, 3600.0));
-    watch->add_option("--count", count, "Stop after this many samples (default: until interrupted)")
-        ->type_name("N")->check(CLI::Range(1u, 1000000u));
-    addGpu(watch, "Only this GPU (0-based)");
-
-    auto* set = app.add_subcommand("set", "Change a clock, voltage, regulator level or the fan");
-    set->require_subcommand(1, 1);
-    std::uint32_t level = 0;
-    std::uint32_t value = 0;
-    int voltageLevel = -1;
-    std::string fanValue;
-    std::uint32_t fan = 0;
-    struct ClockSet {
-        const char* name;
-        const char* label;
-        ZXStatus (*fn)(std::uint32_t, std::uint32_t, std::uint32_t);
-        ZXStatus (*infoEx)(std::uint32_t, std::uint32_t, ZXRangeInfo*);
-    };
-    const ClockSet clockSets[] = {
-        {"gpu-clock", "GPU clock", ZXSetPerformanceLevelGPUClock, ZXGetGPUClockInfoEx},
-        {"memory-clock", "memory clock", ZXSetPerformanceLevelMemoryClock, ZXGetMemoryClockInfoEx},
-        {"shader-clock", "shader clock", ZXSetPerformanceLevelShaderClock, ZXGetShaderClockInfoEx}};
-    std::vector<std::pair<CLI::App*, const ClockSet*>> clockCommands;
-    for (const ClockSet& c : clockSets) {
-        auto* sc = set->add_subcommand(c.name, std::string("Set the ") + c.label + " of one performance level");
-        sc->add_option("LEVEL", level, "Performance level (0-3)")->required()->check(CLI::Range(0u, 3u));
-        sc->add_option("MHZ", value, "Clock in MHz")->required()->check(CLI::Range(1u, 100000u));
-        addGpu(sc, "GPU (0-based, default 0)");
-        clockCommands.emplace_back(sc, &c);
-    }
-    auto* setVoltage = set->add_subcommand("voltage", "Set the GPU voltage of every level, or of one with --level");
-    setVoltage->add_option("VALUE", value, "Voltage in the card data file's units")->required()
-        ->check(CLI::Range(0u, 100000u));
-    setVoltage->add_option("--level", voltageLevel, "Only this performance level (0-3)")->type_name("LEVEL")
-        ->check(CLI::Range(0, 3));
-    addGpu(setVoltage, "GPU (0-based, default 0)");
-    struct LevelSet {
-        const char* name;
-        const char* label;
-        ZXStatus (*fn)(std::uint32_t, std::uint32_t);
-    };
-    const LevelSet levelSets[] = {{"memory-voltage", "memory voltage level", ZXSetCurrentMemoryVoltageLevel},
-                                  {"pwm", "PWM clock level", ZXSetCurrentPWMClockLevel},
-                                  {"dac", "DAC level", ZXSetDACLevel}};
-    std::vector<std::pair<CLI::App*, const LevelSet*>> levelCommands;
-    for (const LevelSet& l : levelSets) {
-        auto* sc = set->add_subcommand(l.name, std::string("Set the ") + l.label);
-        sc->add_option("LEVEL", value, "Level")->required()->check(CLI::Range(0u, 255u));
-        addGpu(sc, "GPU (0-based, default 0)");
-        levelCommands.emplace_back(sc, &l);
-    }
-    auto* setFan = set->add_subcommand("fan", "Set the fan speed in percent, or 'auto' to hand it back to the "
-                                              "driver");
-    setFan->add_option("PERCENT", fanValue, "0-100, or auto")->required()
-        ->check(CLI::IsMember({"auto"}) | CLI::Range(0, 100));
-    setFan->add_option("--fan", fan, "Fan index (ATI cards; default 0)")->type_name("N")->check(CLI::Range(0u, 7u));
-    addGpu(setFan, "GPU (0-based, default 0)");
-
-    std::string resetWhat;
-    auto* reset = app.add_subcommand("reset", "Restore defaults: clocks, voltage, memory-voltage, pwm, fan or all");
-    reset->add_option("WHAT", resetWhat, "clocks|voltage|memory-voltage|pwm|fan|all")->required()
-        ->check(CLI::IsMember({"clocks", "voltage", "memory-voltage", "pwm", "fan", "all"}));
-    addGpu(reset, "GPU (0-based, default 0)");
-
-    auto* lock = app.add_subcommand("lock", "Show or hold the card lock");
-    lock->require_subcommand(1, 1);
-    auto* lockStatus = lock->add_subcommand("status", "Whether the card lock is free or held, and by whom");
-    lockStatus->add_flag("--json", o.json, "Print JSON");
-    lock->add_subcommand("hold", "Hold the card lock until interrupted (Ctrl-C), so that no other process "
-                                 "can change the card meanwhile");
-
-    ServeOptions serveOptions;
-    auto* serveCmd = app.add_subcommand("serve", "A live dashboard in the browser on this machine's address "
-                                                 "127.0.0.1 (see docs/dashboard.md); runs until Ctrl-C");
-    serveCmd->add_option("--port", serveOptions.port, "TCP port (default: any free port)")->type_name("N")
-        ->check(CLI::Range(0, 65535));
-    serveCmd->add_option("--bind", serveOptions.bind, "Address to listen on (default 127.0.0.1; any other "
-                                                      "lets other machines reach the dashboard)")
-        ->type_name("ADDRESS");
+    addViewCommands(c);
+    addSetCommands(c);
+    addOtherCommands(c);
 
     try {
-        app.parse(argc, argv);
+        c.app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
+        return c.app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
+        return c.app.exit(e);
     } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
+        return c.app.exit(e);
     } catch (const CLI::ParseError& e) {
         return usageError(e.what());
     }
 
-    if (!simulate.empty()) {
+    if (!c.simulate.empty()) {
         const char* inside = std::getenv(kSimulatedEnv);
-        if (inside == nullptr || simulate != inside) {
-            return enterSimulation(simulate, resetSimulation, argv);
+        if (inside == nullptr || c.simulate != inside) {
+            return enterSimulation(c.simulate, c.resetSimulation, argv);
         }
     }
-
-    if (serveCmd->parsed()) {
-        return serve(serveOptions);
-    }
-    if (info->parsed()) {
-        return cmdInfo(o);
-    }
-    if (status->parsed()) {
-        return cmdStatus(o);
-    }
-    if (watch->parsed()) {
-        return cmdWatch(o, interval, count);
-    }
-    if (reset->parsed()) {
-        return cmdReset(o, resetWhat);
-    }
-    if (lock->parsed()) {
-        return lockStatus->parsed() ? cmdLockStatus(o) : cmdLockHold();
-    }
-    for (const auto& [sc, c] : clockCommands) {
-        if (sc->parsed()) {
-            const std::string what = std::string("set ") + c->name;
-            const auto fn = c->fn;
-            const auto infoEx = c->infoEx;
-            return runSetter(
-                o, what, [&](std::uint32_t g) { return fn(g, level, value); },
-                std::string(c->label) + " of level " + std::to_string(level) + " set to " + std::to_string(value) +
-                    " MHz",
-                [&](std::uint32_t g, ZXRangeInfo* r) { return infoEx(g, level, r); }, value);
-        }
-    }
-    for (const auto& [sc, l] : levelCommands) {
-        if (sc->parsed()) {
-            const auto fn = l->fn;
-            return runSetter(o, std::string("set ") + l->name, [&](std::uint32_t g) { return fn(g, value); },
-                             std::string(l->label) + " set to " + std::to_string(value));
-        }
-    }
-    if (setVoltage->parsed()) {
-        if (voltageLevel >= 0) {
-            return runSetter(
-                o, "set voltage",
-                [&](std::uint32_t g) {
-                    return ZXSetPerformanceVoltageLevel(g, static_cast<std::uint32_t>(voltageLevel), value);
-                },
-                "GPU voltage of level " + std::to_string(voltageLevel) + " set to " + std::to_string(value));
-        }
-        return runSetter(o, "set voltage", [&](std::uint32_t g) { return ZXSetCurrentVoltageLevel(g, value); },
-                         "GPU voltage of every level set to " + std::to_string(value));
-    }
-    if (setFan->parsed()) {
-        if (fanValue == "auto") {
-            return runSetter(o, "set fan", [&](std::uint32_t g) { return ZXSetFanSpeedDefault(g, fan, 0); },
-                             "fan handed back to the driver");
-        }
-        const auto percent = static_cast<std::uint32_t>(std::stoul(fanValue));
-        return runSetter(
-            o, "set fan", [&](std::uint32_t g) { return ZXSetFanSpeed(g, fan, percent, 0); },
-            "fan set to " + std::to_string(percent) + " %",
-            [&](std::uint32_t g, ZXRangeInfo* r) { return ZXGetFanSpeedInfo(g, fan, r, 0); }, percent);
-    }
-    return usageError("no command");
+    return dispatch(c);
 }
 
 }  // namespace zxctl

@@ -58,18 +58,10 @@ const ClockDomain kClockDomains[3] = {
      ZXGetShaderClockInfoEx},
 };
 
-json gpuStatus(std::uint32_t gpu) {
-    json g;
-    g["gpu"] = gpu;
-    std::uint32_t v = 0;
-    std::uint32_t w = 0;
-    ZXStatus s = ZXGetTemperature(gpu, &v);
-    putValue(g, "temperature_c", s, v);
-    s = ZXGetUsage(gpu, &v);
-    putValue(g, "usage_percent", s, v);
-    s = ZXGetCurrentPerformanceLevel(gpu, &v);
-    putValue(g, "current_level", s, v);
+namespace {
 
+// Per clock domain: the clock of each level, its defaults and ranges.
+json clocksJson(std::uint32_t gpu) {
     json clocks;
     for (const ClockDomain& d : kClockDomains) {
         json c;
@@ -91,10 +83,14 @@ json gpuStatus(std::uint32_t gpu) {
         c["ranges"] = ranges;
         clocks[d.key] = c;
     }
-    g["clocks"] = clocks;
+    return clocks;
+}
 
+json voltageJson(std::uint32_t gpu) {
     json volt;
-    s = ZXGetCurrentVoltage(gpu, &v, &w);
+    std::uint32_t v = 0;
+    std::uint32_t w = 0;
+    ZXStatus s = ZXGetCurrentVoltage(gpu, &v, &w);
     putValue(volt, "current", s, v);
     putValue(volt, "current_vid_level", s, w);
     ZXLevelValues lv{};
@@ -107,25 +103,41 @@ json gpuStatus(std::uint32_t gpu) {
     putRange(volt, "range", s, r);
     s = ZXGet2DDefaultVoltage(gpu, &v);
     putValue(volt, "default_2d", s, v);
-    g["voltage"] = volt;
+    return volt;
+}
 
-    json mem;
-    s = ZXGetCurrentMemoryVoltageLevel(gpu, &v);
-    putValue(mem, "level", s, v);
-    s = ZXGetMemoryVoltageDefault(gpu, &v);
-    putValue(mem, "default", s, v);
-    s = ZXGetMemoryVoltageInfo(gpu, &r);
-    putRange(mem, "range", s, r);
-    g["memory_voltage"] = mem;
+// A regulator level: current, default and range.
+json levelJson(std::uint32_t gpu, ZXStatus (*current)(std::uint32_t, std::uint32_t*),
+               ZXStatus (*byDefault)(std::uint32_t, std::uint32_t*), ZXStatus (*range)(std::uint32_t, ZXRangeInfo*)) {
+    json j;
+    std::uint32_t v = 0;
+    ZXStatus s = current(gpu, &v);
+    putValue(j, "level", s, v);
+    s = byDefault(gpu, &v);
+    putValue(j, "default", s, v);
+    ZXRangeInfo r{};
+    s = range(gpu, &r);
+    putRange(j, "range", s, r);
+    return j;
+}
 
-    json pwm;
-    s = ZXGetCurrentPWMClockLevel(gpu, &v);
-    putValue(pwm, "level", s, v);
-    s = ZXGetPWMClockDefault(gpu, &v);
-    putValue(pwm, "default", s, v);
-    s = ZXGetPWMClockInfo(gpu, &r);
-    putRange(pwm, "range", s, r);
-    g["pwm"] = pwm;
+}  // namespace
+
+json gpuStatus(std::uint32_t gpu) {
+    json g;
+    g["gpu"] = gpu;
+    std::uint32_t v = 0;
+    ZXStatus s = ZXGetTemperature(gpu, &v);
+    putValue(g, "temperature_c", s, v);
+    s = ZXGetUsage(gpu, &v);
+    putValue(g, "usage_percent", s, v);
+    s = ZXGetCurrentPerformanceLevel(gpu, &v);
+    putValue(g, "current_level", s, v);
+    g["clocks"] = clocksJson(gpu);
+    g["voltage"] = voltageJson(gpu);
+    g["memory_voltage"] =
+        levelJson(gpu, ZXGetCurrentMemoryVoltageLevel, ZXGetMemoryVoltageDefault, ZXGetMemoryVoltageInfo);
+    g["pwm"] = levelJson(gpu, ZXGetCurrentPWMClockLevel, ZXGetPWMClockDefault, ZXGetPWMClockInfo);
 
     json dac;
     s = ZXGetDACLevel(gpu, &v);
@@ -135,6 +147,7 @@ json gpuStatus(std::uint32_t gpu) {
     json fan;
     s = ZXGetFanSpeed(gpu, 0, &v, 0);
     putValue(fan, "percent", s, v);
+    ZXRangeInfo r{};
     s = ZXGetFanSpeedInfo(gpu, 0, &r, 0);
     putRange(fan, "range", s, r);
     g["fan"] = fan;

@@ -22,6 +22,7 @@
 
 #include <httplib.h>
 
+#include "commands.h"
 #include "records.h"
 #include "web_files.h"
 
@@ -178,7 +179,7 @@ public:
         json j;
         j["simulated"] = simulatedJson();
         j["gpus"] = json::array();
-        const std::uint32_t n = gpuCountLocked();
+        const std::uint32_t n = gpuCount();
         if (only && *only >= n) {
             return usage("GPU " + std::to_string(*only) + " does not exist");
         }
@@ -217,7 +218,7 @@ public:
     std::vector<json> sample() {
         std::lock_guard<std::mutex> g(lib_);
         std::vector<json> out;
-        const std::uint32_t n = gpuCountLocked();
+        const std::uint32_t n = gpuCount();
         for (std::uint32_t i = 0; i < n; ++i) {
             out.push_back(watchSample(i));
         }
@@ -235,11 +236,6 @@ public:
     }
 
 private:
-    std::uint32_t gpuCountLocked() {
-        std::uint32_t n = 0;
-        return ZXGetGpuCount(&n) == ZX_STATUS_OK ? n : 0;
-    }
-
     json lockLocked() {
         std::uint32_t state = 0;
         const ZXStatus s = ZXGetLockLibStatus(&state);
@@ -252,15 +248,15 @@ private:
         return j;
     }
 
-    // Common to set and reset: the GPU named by the request (default 0).
+    // The GPU named by a reset request (default 0).
     std::optional<Answer> gpuOf(const json& req, std::uint32_t& gpu) {
         bool bad = false;
         gpu = uintField(req, "gpu", bad).value_or(0);
         if (bad) {
             return usage("\"gpu\" must be a GPU index");
         }
-        if (gpu >= gpuCountLocked()) {
-            return usage("GPU " + std::to_string(gpu) + " does not exist");
+        if (auto missing = checkGpu(gpu)) {
+            return usage(missing->message);
         }
         return std::nullopt;
     }
@@ -268,169 +264,82 @@ private:
     std::mutex lib_;
 };
 
-struct SetKind {
-    const char* name;
-    const char* label;
-    bool needsLevel;  // a performance level (clocks)
-    std::function<ZXStatus(std::uint32_t gpu, std::uint32_t level, std::uint32_t value)> set;
-    // The range the value must lie in (per level for clocks); null: 0-255.
-    std::function<ZXStatus(std::uint32_t gpu, std::uint32_t level, ZXRangeInfo*)> range;
-};
-
-const std::vector<SetKind>& setKinds() {
-    static const std::vector<SetKind> kinds = {
-        {"gpu-clock", "GPU clock", true, ZXSetPerformanceLevelGPUClock, ZXGetGPUClockInfoEx},
-        {"memory-clock", "memory clock", true, ZXSetPerformanceLevelMemoryClock, ZXGetMemoryClockInfoEx},
-        {"shader-clock", "shader clock", true, ZXSetPerformanceLevelShaderClock, ZXGetShaderClockInfoEx},
-        {"memory-voltage", "memory voltage level", false,
-         [](std::uint32_t g, std::uint32_t, std::uint32_t v) { return ZXSetCurrentMemoryVoltageLevel(g, v); },
-         [](std::uint32_t g, std::uint32_t, ZXRangeInfo* r) { return ZXGetMemoryVoltageInfo(g, r); }},
-        {"pwm", "PWM clock level", false,
-         [](std::uint32_t g, std::uint32_t, std::uint32_t v) { return ZXSetCurrentPWMClockLevel(g, v); },
-         [](std::uint32_t g, std::uint32_t, ZXRangeInfo* r) { return ZXGetPWMClockInfo(g, r); }},
-        {"dac", "DAC level", false, [](std::uint32_t g, std::uint32_t, std::uint32_t v) { return ZXSetDACLevel(g, v); },
-         nullptr},
-    };
-    return kinds;
+// An outcome of the command model as an answer.
+Answer answerOf(const Outcome& o) {
+    if (o.exit == kExitUsage) {
+        return usage(o.message);
+    }
+    return o.ok() ? Answer{200, json{{"done", o.message}}} : refused(o.subject, o.status);
 }
 
-bool outside(const ZXRangeInfo& r, std::uint32_t v) { return v < r.minimum || v > r.maximum; }
-
-std::string rangeWords(const ZXRangeInfo& r) {
-    return std::to_string(r.minimum) + "-" + std::to_string(r.maximum);
-}
-
-Answer Machine::set(const json& req) {
+// A set request's members: what, gpu, level, value (a whole number, or
+// "auto" for the fan), fan.
+std::optional<Answer> parseSet(const json& req, SetRequest& q) {
     if (!req.is_object() || !req.contains("what") || !req["what"].is_string()) {
         return usage("expected {\"what\": ..., \"gpu\": N, \"level\": L, \"value\": V}");
     }
-    const std::string what = req["what"].get<std::string>();
+    q.what = req["what"].get<std::string>();
     bool bad = false;
-    const auto level = uintField(req, "level", bad);
-    const auto fanIndex = uintField(req, "fan", bad);
+    q.level = uintField(req, "level", bad);
+    q.fan = uintField(req, "fan", bad);
     if (bad) {
         return usage("\"level\" and \"fan\" must be whole numbers");
     }
-    const bool fanAuto = what == "fan" && req.contains("value") && req["value"] == "auto";
-    const auto value = fanAuto ? std::optional<std::uint32_t>(0) : uintField(req, "value", bad);
+    q.fanAuto = q.what == "fan" && req.contains("value") && req["value"] == "auto";
+    const auto value = q.fanAuto ? std::optional<std::uint32_t>(0) : uintField(req, "value", bad);
     if (bad || !value) {
-        return usage("\"value\" must be a whole number" + std::string(what == "fan" ? " or \"auto\"" : ""));
+        return usage("\"value\" must be a whole number" + std::string(q.what == "fan" ? " or \"auto\"" : ""));
+    }
+    q.value = *value;
+    q.gpu = uintField(req, "gpu", bad).value_or(0);
+    if (bad) {
+        return usage("\"gpu\" must be a GPU index");
+    }
+    return std::nullopt;
+}
+
+Answer Machine::set(const json& req) {
+    SetRequest q;
+    if (auto bad = parseSet(req, q)) {
+        return *bad;
     }
     std::lock_guard<std::mutex> g(lib_);
-    std::uint32_t gpu = 0;
-    if (auto a = gpuOf(req, gpu)) {
-        return *a;
-    }
-    const std::string where = " (GPU " + std::to_string(gpu) + ")";
-    ZXStatus s = ZX_STATUS_OK;
-    std::string done;
-    ZXRangeInfo r{};
-    if (what == "fan") {
-        const std::uint32_t f = fanIndex.value_or(0);
-        if (fanAuto) {
-            s = ZXSetFanSpeedDefault(gpu, f, 0);
-            done = "fan handed back to the driver";
-        } else {
-            if (*value > 100 || (ZXGetFanSpeedInfo(gpu, f, &r, 0) == ZX_STATUS_OK && outside(r, *value))) {
-                return usage("set fan: " + std::to_string(*value) + " is outside the card's range " +
-                             (*value > 100 ? std::string("0-100") : rangeWords(r)));
-            }
-            s = ZXSetFanSpeed(gpu, f, *value, 0);
-            done = "fan set to " + std::to_string(*value) + " %";
-        }
-    } else if (what == "voltage") {
-        if (level && *level > 3) {
-            return usage("\"level\" must be 0-3");
-        }
-        if (ZXGetVoltageInfo(gpu, &r) == ZX_STATUS_OK && outside(r, *value)) {
-            return usage("set voltage: " + std::to_string(*value) + " is outside the card's range " + rangeWords(r));
-        }
-        s = level ? ZXSetPerformanceVoltageLevel(gpu, *level, *value) : ZXSetCurrentVoltageLevel(gpu, *value);
-        done = (level ? "GPU voltage of level " + std::to_string(*level) : std::string("GPU voltage of every level")) +
-               " set to " + std::to_string(*value);
-    } else {
-        const SetKind* kind = nullptr;
-        for (const SetKind& k : setKinds()) {
-            kind = what == k.name ? &k : kind;
-        }
-        if (kind == nullptr) {
-            return usage("unknown setting '" + what +
-                         "' (gpu-clock, memory-clock, shader-clock, voltage, memory-voltage, pwm, dac, fan)");
-        }
-        if (kind->needsLevel && (!level || *level > 3)) {
-            return usage("set " + what + ": \"level\" must be a performance level, 0-3");
-        }
-        const std::uint32_t l = level.value_or(0);
-        if (kind->range ? kind->range(gpu, l, &r) == ZX_STATUS_OK && outside(r, *value) : *value > 255) {
-            return usage("set " + what + ": " + std::to_string(*value) + " is outside the card's range " +
-                         (kind->range ? rangeWords(r) : std::string("0-255")));
-        }
-        s = kind->set(gpu, l, *value);
-        done = std::string(kind->label) + (kind->needsLevel ? " of level " + std::to_string(l) : "") + " set to " +
-               std::to_string(*value) + (kind->needsLevel ? " MHz" : "");
-    }
+    Answer a = answerOf(applySet(q));
     // Refused or not, the answer carries what the card holds now.
-    Answer a = s == ZX_STATUS_OK ? Answer{200, json{{"done", "GPU " + std::to_string(gpu) + ": " + done}}}
-                                 : refused("set " + what + where, s);
-    a.body["status"] = gpuStatus(gpu);
+    if (a.http != 400) {
+        a.body["status"] = gpuStatus(q.gpu);
+    }
     return a;
 }
 
-struct ResetStep {
-    const char* group;
-    const char* label;
-    std::function<ZXStatus(std::uint32_t)> run;
-};
-
 Answer Machine::reset(const json& req) {
-    static const std::vector<ResetStep> steps = {
-        {"gpu-clock", "GPU clocks", ZXSetGPUClockDefault},
-        {"memory-clock", "memory clocks", ZXSetMemoryClockDefault},
-        {"shader-clock", "shader clocks", ZXSetShaderClockDefault},
-        {"voltage", "GPU voltage", ZXSetVoltageDefault},
-        {"memory-voltage", "memory voltage level", ZXSetMemoryVoltageDefault},
-        {"pwm", "PWM clock level", ZXSetPWMClockDefault},
-        {"fan", "fan", [](std::uint32_t g) { return ZXSetFanSpeedDefault(g, 0, 0); }},
-    };
     if (!req.is_object() || !req.contains("what") || !req["what"].is_string()) {
         return usage("expected {\"what\": ..., \"gpu\": N}");
     }
     const std::string what = req["what"].get<std::string>();
-    auto selected = [&what](const ResetStep& st) {
-        const std::string group = st.group;
-        return what == "all" || what == group || (what == "clocks" && group.find("-clock") != std::string::npos);
-    };
-    std::size_t count = 0;
-    for (const auto& st : steps) {
-        count += selected(st) ? 1 : 0;
-    }
-    if (count == 0) {
-        return usage("unknown reset '" + what +
-                     "' (clocks, gpu-clock, memory-clock, shader-clock, voltage, memory-voltage, pwm, fan, all)");
+    const auto steps = resetSteps(what);
+    if (steps.empty()) {
+        std::string words;
+        for (const std::string& w : resetWords()) {
+            words += (words.empty() ? "" : ", ") + w;
+        }
+        return usage("unknown reset '" + what + "' (" + words + ")");
     }
     std::lock_guard<std::mutex> g(lib_);
     std::uint32_t gpu = 0;
     if (auto a = gpuOf(req, gpu)) {
         return *a;
     }
-    // With several things to reset, what the card lacks is skipped; asked for
-    // alone, it is an error (as zxctl reset).
+    // The first refusal is the answer; every step's result is listed.
     Answer a{200, json{{"results", json::array()}}};
-    for (const auto& st : steps) {
-        if (!selected(st)) {
-            continue;
-        }
-        const ZXStatus s = st.run(gpu);
-        a.body["results"].push_back({{"step", st.label}, {"status", ZXStatusName(s)}});
-        if (s != ZX_STATUS_OK && !(s == ZX_STATUS_NOT_SUPPORTED && count > 1) && a.http == 200) {
-            const json results = a.body["results"];
-            a = refused(std::string("reset ") + st.label + " (GPU " + std::to_string(gpu) + ")", s);
-            a.body["results"] = results;
-            if (s == ZX_STATUS_LOCKED_BY_OTHER) {
-                break;
-            }
+    json results = json::array();
+    for (const ResetResult& r : applyReset(gpu, steps)) {
+        results.push_back({{"step", r.step->label}, {"status", ZXStatusName(r.outcome.status)}});
+        if (!r.outcome.ok() && a.http == 200) {
+            a = answerOf(r.outcome);
         }
     }
+    a.body["results"] = results;
     a.body["status"] = gpuStatus(gpu);
     return a;
 }
@@ -533,11 +442,9 @@ std::optional<Answer> parseBody(const httplib::Request& req, json& out) {
     return std::nullopt;
 }
 
-}  // namespace
-
-int serve(const ServeOptions& options) {
-    // The ending signals are taken by sigwait below; blocked before any
-    // thread starts, so that every thread inherits the mask.
+// Blocks the ending signals, taken by sigwait in serve; before any thread
+// starts, so that every thread inherits the mask.
+sigset_t blockEndingSignals() {
     sigset_t ending;
     sigemptyset(&ending);
     sigaddset(&ending, SIGINT);
@@ -546,17 +453,10 @@ int serve(const ServeOptions& options) {
     pthread_sigmask(SIG_BLOCK, &ending, nullptr);
     // A browser closing a stream must not end the server.
     ::signal(SIGPIPE, SIG_IGN);
+    return ending;
+}
 
-    if (const ZXStatus s = ZXInitLib(); s != ZX_STATUS_OK) {
-        std::fprintf(stderr, "zxctl: cannot start the library: no supported card was found, or its driver "
-                             "library could not be used (%s)\n", ZXStatusName(s));
-        return s == ZX_STATUS_ADAPTER_MISMATCH ? 6 : 4;
-    }
-    Machine machine;
-    History history;
-    const std::string token = randomToken();
-
-    httplib::Server svr;
+void configure(httplib::Server& svr) {
     svr.new_task_queue = [] { return new httplib::ThreadPool(16); };
     svr.set_keep_alive_timeout(2);
     svr.set_payload_max_length(64 * 1024);
@@ -567,21 +467,21 @@ int serve(const ServeOptions& options) {
                              {"Content-Security-Policy",
                               "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
                               "frame-ancestors 'none'"}});
+}
 
-    int port = options.port;
-    if (port == 0) {
-        port = svr.bind_to_any_port(options.bind);
-    } else if (!svr.bind_to_port(options.bind, port)) {
-        port = -1;
+// Binds to the asked port, or any free one; the port, or -1.
+int bindPort(httplib::Server& svr, const ServeOptions& options) {
+    if (options.port == 0) {
+        const int port = svr.bind_to_any_port(options.bind);
+        return port > 0 ? port : -1;
     }
-    if (port <= 0) {
-        std::fprintf(stderr, "zxctl: serve: cannot listen on %s port %d\n", options.bind.c_str(), options.port);
-        ZXDeInitLib();
-        return 1;
-    }
-    const HostPolicy policy(options.bind, port);
+    return svr.bind_to_port(options.bind, options.port) ? options.port : -1;
+}
 
-    svr.set_pre_routing_handler([&](const httplib::Request& req, httplib::Response& res) {
+// Requests from other sites or host names, and changes without the token,
+// are refused before any route sees them.
+void guard(httplib::Server& svr, const HostPolicy& policy, const std::string& token) {
+    svr.set_pre_routing_handler([&policy, token](const httplib::Request& req, httplib::Response& res) {
         if (!policy.hostAllowed(req.get_header_value("Host")) ||
             !policy.originAllowed(req.get_header_value("Origin"))) {
             reply(res, {403, json{{"error", "forbidden"}, {"what", "request from another site or host name"}}});
@@ -595,8 +495,10 @@ int serve(const ServeOptions& options) {
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
+}
 
-    // The embedded files, looked up by exact name; nothing is read from disk.
+// The embedded files, looked up by exact name; nothing is read from disk.
+void serveFiles(httplib::Server& svr) {
     svr.Get(R"(/[A-Za-z0-9._-]*)", [](const httplib::Request& req, httplib::Response& res) {
         const std::string name = req.path == "/" ? "/index.html" : req.path;
         for (std::size_t i = 0; i < kWebFileCount; ++i) {
@@ -609,7 +511,15 @@ int serve(const ServeOptions& options) {
         res.status = 404;
         res.set_content("not found\n", "text/plain");
     });
+    svr.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+        if (res.body.empty()) {
+            res.set_content(json{{"error", res.status == 404 ? "not found" : "bad request"}, {"what", req.path}}.dump(),
+                            "application/json");
+        }
+    });
+}
 
+void serveReads(httplib::Server& svr, Machine& machine, History& history) {
     svr.Get("/api/info", [&](const httplib::Request&, httplib::Response& res) { reply(res, {200, machine.info()}); });
     svr.Get("/api/status", [&](const httplib::Request& req, httplib::Response& res) {
         std::optional<std::uint32_t> only;
@@ -638,7 +548,9 @@ int serve(const ServeOptions& options) {
             return sink.write(events.data(), events.size());
         });
     });
+}
 
+void serveChanges(httplib::Server& svr, Machine& machine) {
     using Action = Answer (Machine::*)(const json&);
     auto post = [&](const char* path, Action action) {
         svr.Post(path, [&machine, action](const httplib::Request& req, httplib::Response& res) {
@@ -652,13 +564,33 @@ int serve(const ServeOptions& options) {
     post("/api/set", &Machine::set);
     post("/api/reset", &Machine::reset);
     post("/api/lock", &Machine::setLock);
+}
 
-    svr.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (res.body.empty()) {
-            res.set_content(json{{"error", res.status == 404 ? "not found" : "bad request"}, {"what", req.path}}.dump(),
-                            "application/json");
-        }
-    });
+}  // namespace
+
+int serve(const ServeOptions& options) {
+    const sigset_t ending = blockEndingSignals();
+    if (const auto failed = startLibrary()) {
+        std::fprintf(stderr, "zxctl: %s\n", failed->message.c_str());
+        return failed->exit;
+    }
+    Machine machine;
+    History history;
+    const std::string token = randomToken();
+
+    httplib::Server svr;
+    configure(svr);
+    const int port = bindPort(svr, options);
+    if (port <= 0) {
+        std::fprintf(stderr, "zxctl: serve: cannot listen on %s port %d\n", options.bind.c_str(), options.port);
+        ZXDeInitLib();
+        return kExitFailed;
+    }
+    const HostPolicy policy(options.bind, port);
+    guard(svr, policy, token);
+    serveFiles(svr);
+    serveReads(svr, machine, history);
+    serveChanges(svr, machine);
 
     history.add(machine.sample());
     std::thread sampler([&] {
@@ -683,7 +615,7 @@ int serve(const ServeOptions& options) {
     sampler.join();
     machine.shutdown();
     std::cout << "Dashboard stopped." << std::endl;
-    return 0;
+    return kExitOk;
 }
 
 }  // namespace zxctl
