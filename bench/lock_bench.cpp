@@ -12,9 +12,18 @@
 #include "core/backend.h"
 #include "api/state.h"
 #include "platform/posix/posix_platform.h"
+#include "support/forwarding_backend.h"
 #include "zxdisplay.h"
 
 namespace {
+
+// Answers every operation at once, doing nothing.
+struct IdleBackend final : zxtest::ForwardingBackend<IdleBackend> {
+    template <class... Args>
+    StatusCode respond(const char*, Args...) {
+        return StatusCode::NotSupported;
+    }
+};
 
 // A started library on a backend that does nothing, its lock file in a
 // folder of its own rather than the machine's.
@@ -36,7 +45,7 @@ public:
     }
 
 private:
-    zx::Backend backend_;
+    IdleBackend backend_;
     std::string folder_;
 };
 

@@ -119,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     std::vector<zx::platform::DeviceRecord> records;
-    ZX_FUZZ_CHECK(zx::platform::posix::listDevices(records));
+    ZX_FUZZ_CHECK(zx::platform::native().listDevices(records));
     const auto vendor = expectedHex(in.f[1], 0xFFFF);
     const auto device = expectedHex(in.f[2], 0xFFFF);
     ZX_FUZZ_CHECK(records.size() == ((vendor && device) ? 1u : 0u));

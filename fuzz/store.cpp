@@ -99,18 +99,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::string path = keyPath(r);
         switch (kind) {
         case 0:
-            ZX_FUZZ_CHECK(posix::storeCreateKey(path));
+            ZX_FUZZ_CHECK(zx::platform::native().storeCreateKey(path));
             model.create(path);
             break;
         case 1:
-            ZX_FUZZ_CHECK(posix::storeKeyExists(path) == model.exists(path));
+            ZX_FUZZ_CHECK(zx::platform::native().storeKeyExists(path) == model.exists(path));
             break;
         case 2: {
             const std::string name = valueName(r);
             const std::uint32_t type = r.byte() & 3;
             std::vector<std::uint8_t> bytes(r.byte() & 63);
             for (auto& b : bytes) b = r.byte();
-            ZX_FUZZ_CHECK(posix::storeSet(path, name.c_str(), type, bytes.data(), static_cast<std::uint32_t>(bytes.size())));
+            ZX_FUZZ_CHECK(zx::platform::native().storeSet(path, name.c_str(), type, bytes.data(), static_cast<std::uint32_t>(bytes.size())));
             model.create(path);
             model.values[{Model::norm(path), lower(name)}] = Value{type, bytes};
             break;
@@ -122,7 +122,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::memset(buf, 0xA5, sizeof buf);
             std::uint32_t type = 0xFFFFFFFF;
             std::uint32_t got = capacity;
-            const StoreResult res = posix::storeQuery(path, name.c_str(), &type, buf, &got);
+            const StoreResult res = zx::platform::native().storeQuery(path, name.c_str(), &type, buf, &got);
             const auto it = model.values.find({Model::norm(path), lower(name)});
             if (!model.exists(path)) {
                 ZX_FUZZ_CHECK(res == StoreResult::KeyNotFound);

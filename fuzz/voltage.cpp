@@ -4,8 +4,10 @@
 #include "ati/ati_logic.h"
 #include "fuzz_check.h"
 #include "nv/regulator/vid.h"
+#include "regulator/pin_controller.h"
 
 namespace reg = zx::nv::regulator;
+namespace pc = zx::regulator;
 
 namespace {
 
@@ -18,7 +20,7 @@ void checkTable(const reg::VidTable& table, std::uint32_t step, bool kind1Order)
         return;
     }
     ZX_FUZZ_CHECK(*code <= table.topCode && *code < (1u << table.bits));
-    ZX_FUZZ_CHECK(reg::stepFromCode(table, *code) == step);
+    ZX_FUZZ_CHECK(reg::stepOfCode(table, *code) == step);
     ZX_FUZZ_CHECK(writes->count <= writes->items.size());
     // Applying the writes in order leaves each table pin at its code bit.
     unsigned levels[40] = {};
@@ -54,22 +56,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (const reg::VidTable* table : {&reg::kVid5Bit, &reg::kVid4Bit, &reg::kVid3Bit}) {
         checkTable(*table, raw, kind1Order);
         checkTable(*table, raw % (table->stepCount + 2), kind1Order);
-        // Any code read from the pins gives a step of the table.
-        ZX_FUZZ_CHECK(reg::stepFromCode(*table, raw) < table->stepCount);
-        ZX_FUZZ_CHECK(reg::stepFromCode(*table, raw % 64) < table->stepCount);
+        // A code read from the pins gives a step of the table or none.
+        for (const std::uint32_t code : {raw, raw % 64}) {
+            const auto s = reg::stepOfCode(*table, code);
+            ZX_FUZZ_CHECK(!s || *s < table->stepCount);
+            ZX_FUZZ_CHECK(s.has_value() == (code <= table->topCode && table->topCode - code < table->stepCount));
+        }
     }
 
     // NVIDIA kind 1: the step for a request never passes the range's top
     // step; a step beyond the table is refused by stepWrites above.
     if (step != 0) {
         const std::uint32_t top = (max - min) / step;
-        const std::uint32_t s = reg::kind1Step(voltage, min, max, step);
-        ZX_FUZZ_CHECK(s <= top);
-        if (voltage >= min && voltage < max) {
-            ZX_FUZZ_CHECK(s == (voltage - min) / step);
-        }
-        for (const reg::VidTable* table : {&reg::kVid5Bit, &reg::kVid4Bit}) {
-            checkTable(*table, s, true);
+        const auto s = pc::stepOfRequest(voltage, min, max, step);
+        // Below the minimum only a step number below the top is a request.
+        ZX_FUZZ_CHECK(s.has_value() == (voltage >= min || voltage < top));
+        if (s) {
+            ZX_FUZZ_CHECK(*s <= top);
+            if (voltage >= min && voltage < max) {
+                ZX_FUZZ_CHECK(*s == (voltage - min) / step);
+            }
+            for (const reg::VidTable* table : {&reg::kVid5Bit, &reg::kVid4Bit}) {
+                checkTable(*table, *s, true);
+            }
         }
     }
     for (unsigned kind : {1u, 2u, 3u}) {
@@ -81,27 +90,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    // ATI: a request is a level index of the scale, never past its top.
-    const std::uint32_t index = zx::ati::levelIndexOfRequest(voltage, min, max, step);
-    if (step == 0) {
-        ZX_FUZZ_CHECK(index == 0);
+    // A request is a step of the scale, never past its top.
+    const auto request = pc::stepOfRequest(voltage, min, max, step);
+    if (step == 0 || !request) {
+        ZX_FUZZ_CHECK(step == 0 ? !request : (voltage < min && voltage >= (max - min) / step));
     } else {
+        const std::uint32_t index = *request;
         ZX_FUZZ_CHECK(index <= (max - min) / step);
         // The index's value on the scale stays inside it when it fits 32 bits.
         const std::uint64_t value = std::uint64_t{index} * step + min;
         ZX_FUZZ_CHECK(value >= min && value <= max);
-        ZX_FUZZ_CHECK(zx::ati::voltageOfLevelIndex(index, min, step) == static_cast<std::uint32_t>(value));
-        ZX_FUZZ_CHECK(zx::ati::levelIndexOfVoltage(static_cast<std::uint32_t>(value), min, step) == index);
+        ZX_FUZZ_CHECK(pc::valueOfStep(index, min, step) == static_cast<std::uint32_t>(value));
+        ZX_FUZZ_CHECK(pc::stepOf(static_cast<std::uint32_t>(value), min, step) == index);
     }
     // Pins outside the controller's ports are refused; others name one bit.
-    const auto pin = zx::ati::pinAddress(raw);
+    const auto pin = pc::placeOf(raw);
     ZX_FUZZ_CHECK(pin.has_value() == ((raw >= 10 && raw <= 17) || (raw >= 20 && raw <= 27) || (raw >= 30 && raw <= 33)));
     if (pin) {
         ZX_FUZZ_CHECK(pin->mask != 0 && (pin->mask & (pin->mask - 1)) == 0);
     }
     const auto mv = zx::ati::memoryVoltageWrites(raw);
-    const bool low = mv.second.pin == zx::ati::kMemoryVoltageLowPin ? mv.second.high : mv.first.high;
-    const bool high = mv.second.pin == zx::ati::kMemoryVoltageHighPin ? mv.second.high : mv.first.high;
-    ZX_FUZZ_CHECK(zx::ati::memoryVoltageLevelOf(low, high) == (raw > 3 ? 3u : raw));
+    ZX_FUZZ_CHECK(mv.count == 2 && mv.items[0].pin != mv.items[1].pin);
+    const auto levelOf = [&](std::uint8_t p) { return mv.items[0].pin == p ? mv.items[0].level : mv.items[1].level; };
+    ZX_FUZZ_CHECK(zx::ati::memoryVoltageLevelOf(levelOf(zx::ati::kMemoryVoltageLowPin) != 0,
+                                                levelOf(zx::ati::kMemoryVoltageHighPin) != 0) == (raw > 3 ? 3u : raw));
     return 0;
 }

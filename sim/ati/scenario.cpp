@@ -1,8 +1,6 @@
 #include "scenario.h"
 
-#include <limits>
 #include <sstream>
-#include <stdexcept>
 
 namespace zxsim::ati {
 
@@ -29,132 +27,29 @@ const OpInfo kOps[kOpCount] = {
     {Op::SetFanSpeedToDefault, "SetFanSpeedToDefault", true},
 };
 
-struct LineError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// Decimal or 0x hexadecimal, optionally negative, within 32 bits.
-std::optional<std::int64_t> parseNumber(const std::string& text) {
-    std::size_t pos = 0;
-    const bool negative = !text.empty() && text[0] == '-';
-    pos += negative ? 1 : 0;
-    int base = 10;
-    if (text.size() - pos > 2 && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        base = 16;
-        pos += 2;
+// "all", "none" or a comma list of adapter indices.
+AdapterSet adapters(Fields& f, const std::string& key, AdapterSet fallback) {
+    const auto t = f.optionalText(key);
+    if (!t) {
+        return fallback;
     }
-    if (pos >= text.size()) {
+    if (*t == "all") {
         return std::nullopt;
     }
-    std::int64_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        const char c = text[pos];
-        int digit = -1;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        if (digit < 0) {
-            return std::nullopt;
-        }
-        value = value * base + digit;
-        if (value > 0xFFFFFFFFll) {
-            return std::nullopt;
-        }
-    }
-    return negative ? -value : value;
-}
-
-// The key=value fields of one line; a key the directive does not take is an
-// error.
-class Fields {
-public:
-    Fields(std::string directive, const std::vector<std::string>& tokens) : directive_(std::move(directive)) {
-        for (const std::string& token : tokens) {
-            const std::size_t eq = token.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == token.size()) {
-                throw LineError("expected key=value, got '" + token + "'");
-            }
-            if (!values_.emplace(token.substr(0, eq), token.substr(eq + 1)).second) {
-                throw LineError("key '" + token.substr(0, eq) + "' given twice");
-            }
-        }
-    }
-
-    std::optional<std::string> text(const std::string& key) {
-        allowed_.push_back(key);
-        const auto it = values_.find(key);
-        if (it == values_.end()) {
-            return std::nullopt;
-        }
-        used_.insert(key);
-        return it->second;
-    }
-
-    std::optional<std::int32_t> i32(const std::string& key, std::int64_t min = std::numeric_limits<std::int32_t>::min(),
-                                    std::int64_t max = std::numeric_limits<std::int32_t>::max()) {
-        const auto t = text(key);
-        if (!t) {
-            return std::nullopt;
-        }
-        const auto n = parseNumber(*t);
-        if (!n || *n < min || *n > max) {
-            throw LineError(key + "=" + *t + " is not a number from " + std::to_string(min) + " to " +
-                            std::to_string(max));
-        }
-        return static_cast<std::int32_t>(*n);
-    }
-
-    std::int32_t required(const std::string& key, std::int64_t min = std::numeric_limits<std::int32_t>::min(),
-                          std::int64_t max = std::numeric_limits<std::int32_t>::max()) {
-        const auto v = i32(key, min, max);
-        if (!v) {
-            throw LineError(directive_ + " needs " + key + "=");
-        }
-        return *v;
-    }
-
-    // "all", "none" or a comma list of adapter indices.
-    AdapterSet adapters(const std::string& key, AdapterSet fallback) {
-        const auto t = text(key);
-        if (!t) {
-            return fallback;
-        }
-        if (*t == "all") {
-            return std::nullopt;
-        }
-        std::set<std::int32_t> set;
-        if (*t == "none") {
-            return set;
-        }
-        std::istringstream in(*t);
-        for (std::string item; std::getline(in, item, ',');) {
-            const auto n = parseNumber(item);
-            if (!n || *n < 0 || *n > 0x7FFFFFFF) {
-                throw LineError(key + "=" + *t + " is not all, none or a list of adapter indices");
-            }
-            set.insert(static_cast<std::int32_t>(*n));
-        }
+    std::set<std::int32_t> set;
+    if (*t == "none") {
         return set;
     }
-
-    void finish() const {
-        for (const auto& [key, value] : values_) {
-            if (used_.count(key) == 0) {
-                std::string list;
-                for (const std::string& a : allowed_) {
-                    list += (list.empty() ? "" : ", ") + a;
-                }
-                throw LineError("unknown key '" + key + "' (" + directive_ + " takes " + list + ")");
-            }
+    std::istringstream in(*t);
+    for (std::string item; std::getline(in, item, ',');) {
+        const auto n = parseNumber(item, true);
+        if (!n || *n < 0 || *n > 0x7FFFFFFF) {
+            throw LineError(key + "=" + *t + " is not all, none or a list of adapter indices");
         }
+        set.insert(static_cast<std::int32_t>(*n));
     }
-
-private:
-    std::string directive_;
-    std::map<std::string, std::string> values_;
-    std::vector<std::string> allowed_;
-    std::set<std::string> used_;
-};
+    return set;
+}
 
 class Parser {
 public:
@@ -197,7 +92,6 @@ public:
             throw LineError("unknown directive '" + directive +
                             "' (gpu, od, level, activity, thermal, fan, pin, display, fault)");
         }
-        f.finish();
     }
 
 private:
@@ -217,8 +111,8 @@ private:
         g.location.device = static_cast<std::uint32_t>(f.i32("device", 0, 31).value_or(0));
         g.location.function = static_cast<std::uint32_t>(f.i32("function", 0, 7).value_or(0));
         // The plain path reaches the first GPU's bus only, unless told.
-        g.plain = f.adapters("plain", s_.gpus.empty() ? AdapterSet{} : AdapterSet{std::set<std::int32_t>{}});
-        g.extended = f.adapters("ex", std::nullopt);
+        g.plain = adapters(f, "plain", s_.gpus.empty() ? AdapterSet{} : AdapterSet{std::set<std::int32_t>{}});
+        g.extended = adapters(f, "ex", std::nullopt);
         g.od.engineMin = 10000;
         g.od.engineMax = 200000;
         g.od.engineStep = 500;
@@ -280,19 +174,7 @@ private:
 
     void fault(Fields& f) {
         Fault fault;
-        const auto name = f.text("op");
-        if (!name) {
-            throw LineError("fault needs op=");
-        }
-        const auto op = opByName(*name);
-        if (!op) {
-            std::string list;
-            for (const OpInfo& info : kOps) {
-                list += (list.empty() ? "" : ", ") + std::string(info.name);
-            }
-            throw LineError("unknown op '" + *name + "' (one of " + list + ")");
-        }
-        fault.op = *op;
+        fault.op = opField(f, kOps).op;
         fault.status = f.required("status");
         if (const auto gpu = f.i32("gpu", 0, 2)) {
             if (!opTakesGpu(fault.op)) {
@@ -305,6 +187,15 @@ private:
         if (fault.speed && fault.op != Op::WriteAndReadI2C && fault.op != Op::WriteAndReadI2CEx) {
             throw LineError("only the I2C entry points have a speed");
         }
+        if (const auto action = f.optionalText("action")) {
+            if (fault.op != Op::WriteAndReadI2C && fault.op != Op::WriteAndReadI2CEx) {
+                throw LineError("only the I2C entry points have an action");
+            }
+            if (*action != "read" && *action != "write") {
+                throw LineError("action=" + *action + " is not read or write");
+            }
+            fault.action = *action == "read" ? 1 : 2;
+        }
         fault.after = static_cast<std::uint32_t>(f.i32("after", 0).value_or(0));
         fault.times = static_cast<std::uint32_t>(f.i32("times", 0).value_or(0));
         s_.faults.push_back(fault);
@@ -316,27 +207,7 @@ private:
 
 ParseError parse(const std::string& text, Scenario& scenario, bool additionsOnly) {
     Parser parser(scenario, additionsOnly);
-    std::istringstream in(text);
-    unsigned number = 0;
-    for (std::string raw; std::getline(in, raw);) {
-        ++number;
-        std::istringstream words(raw.substr(0, raw.find('#')));
-        std::string directive;
-        if (!(words >> directive)) {
-            continue;
-        }
-        std::vector<std::string> tokens;
-        for (std::string token; words >> token;) {
-            tokens.push_back(token);
-        }
-        try {
-            Fields fields(directive, tokens);
-            parser.line(directive, fields);
-        } catch (const LineError& e) {
-            return ParseError{number, e.what()};
-        }
-    }
-    return ParseError{};
+    return readScenarioLines(text, [&](const std::string& directive, Fields& f) { parser.line(directive, f); });
 }
 
 }  // namespace
@@ -355,21 +226,12 @@ std::optional<Op> opByName(const std::string& name) {
 }
 
 ParseError parseScenario(const std::string& text, Scenario& out) {
-    Scenario scenario;
-    const ParseError error = parse(text, scenario, false);
-    if (error.line == 0) {
-        out = std::move(scenario);
-    }
-    return error;
+    return readAllOrNothing(text, out, Scenario{}, [](const std::string& t, Scenario& s) { return parse(t, s, false); });
 }
 
 ParseError parseAdditions(const std::string& text, Scenario& scenario) {
-    Scenario extended = scenario;
-    const ParseError error = parse(text, extended, true);
-    if (error.line == 0) {
-        scenario = std::move(extended);
-    }
-    return error;
+    return readAllOrNothing(text, scenario, scenario,
+                            [](const std::string& t, Scenario& s) { return parse(t, s, true); });
 }
 
 }  // namespace zxsim::ati

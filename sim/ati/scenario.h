@@ -14,6 +14,7 @@
 
 #include "atidl_contract.h"
 #include "pin_controller.h"
+#include "scenario_text.h"
 
 namespace zxsim::ati {
 
@@ -72,15 +73,13 @@ struct Display {
     std::int32_t id = 1;
 };
 
-struct Fault {
+struct Fault : FaultWindow {
     Op op = Op::GetODParameters;
     std::int32_t status = 0;
     std::optional<std::uint32_t> gpu;
     std::optional<std::int32_t> adapter;  // also the display index of GetAdapterID
     std::optional<std::int32_t> speed;
-    std::uint32_t after = 0;
-    std::uint32_t times = 0;  // 0: no limit
-    std::uint32_t calls = 0;
+    std::optional<std::int32_t> action;  // I2C transfers of this action only (1 read, 2 write)
 };
 
 struct Scenario {
@@ -89,10 +88,7 @@ struct Scenario {
     std::vector<Fault> faults;
 };
 
-struct ParseError {
-    unsigned line = 0;  // 1-based; 0: none
-    std::string message;
-};
+using zxsim::ParseError;
 
 ParseError parseScenario(const std::string& text, Scenario& out);
 // fault and display lines only; nothing is added when a line is bad.

@@ -1,20 +1,6 @@
 #include "simulator.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#if defined(_WIN32) && !defined(O_CLOEXEC)
-#define O_CLOEXEC O_NOINHERIT  // the log descriptor stays out of child processes
-#endif
-
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
+#include "driver_support.h"
 #include "state_file.h"
 #include "zxsim_ati.h"
 
@@ -28,15 +14,6 @@ constexpr int kInvalid = ZXSIM_ATI_INVALID_ARGUMENT;
 constexpr int kNoAdapter = ZXSIM_ATI_NO_ADAPTER;
 
 constexpr std::int32_t kPinControllerAddress = 0x3E;
-
-__attribute__((format(printf, 1, 2))) std::string fmt(const char* format, ...) {
-    char buffer[256];
-    va_list args;
-    va_start(args, format);
-    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return std::string(buffer, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
-}
 
 std::string rowsText(const LevelRow* rows, std::size_t n) {
     std::string s;
@@ -84,7 +61,8 @@ public:
     // The status that ends the call before the operation proper: a broken
     // library, no GPU at the location, an injected fault, or the failed
     // argument check.
-    std::optional<int> refuse(int check = kOk, std::optional<std::int32_t> speed = std::nullopt) {
+    std::optional<int> refuse(int check = kOk, std::optional<std::int32_t> speed = std::nullopt,
+                              std::optional<std::int32_t> action = std::nullopt) {
         if (sim_.broken_) {
             return kError;
         }
@@ -94,14 +72,10 @@ public:
         std::optional<int> answer;
         for (Fault& f : sim_.state_.faults) {
             if (f.op != op_ || (f.gpu && f.gpu != gpu_) || (f.adapter && *f.adapter != adapter_) ||
-                (f.speed && f.speed != speed)) {
+                (f.speed && f.speed != speed) || (f.action && f.action != action)) {
                 continue;
             }
-            if (f.calls < 0xFFFFFFFFu) {
-                ++f.calls;
-            }
-            const bool active = f.calls > f.after && (f.times == 0 || f.calls - f.after <= f.times);
-            if (active && !answer) {
+            if (f.countCall() && !answer) {
                 answer = f.status;
             }
         }
@@ -127,88 +101,11 @@ private:
     std::string line_;
 };
 
+Simulator::Simulator() : DriverCore({"zxsim_ati", "ZXSIM_ATI_SCENARIO", "ZXSIM_ATI_LOG", "ZXSIM_ATI_STATE"}) {}
+
 Simulator& Simulator::instance() {
     static Simulator sim;
     return sim;
-}
-
-void Simulator::startLocked() {
-    if (started_) {
-        return;
-    }
-    started_ = true;
-    if (const char* path = std::getenv("ZXSIM_ATI_LOG"); path != nullptr && *path != '\0') {
-        logFd_ = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (logFd_ < 0) {
-            std::fprintf(stderr, "zxsim_ati: cannot open log file %s: %s\n", path, std::strerror(errno));
-        }
-    }
-    // A state file left by an earlier process stands for the scenario.
-    statePath_ = stateFilePath();
-    if (const auto saved = readStateFile(statePath_)) {
-        loadLocked(*saved, statePath_);
-    } else if (const char* path = std::getenv("ZXSIM_ATI_SCENARIO"); path != nullptr && *path != '\0') {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!in) {
-            broken_ = true;
-            error_ = std::string("cannot read scenario file ") + path;
-            std::fprintf(stderr, "zxsim_ati: %s\n", error_.c_str());
-        } else {
-            loadLocked(text.str(), path);
-        }
-    }
-}
-
-int Simulator::loadLocked(const std::string& text, const std::string& origin) {
-    Scenario scenario;
-    const ParseError error = parseScenario(text, scenario);
-    log_.clear();
-    if (error.line != 0) {
-        broken_ = true;
-        error_ = origin + " line " + std::to_string(error.line) + ": " + error.message;
-        initial_ = state_ = Scenario{};
-        std::fprintf(stderr, "zxsim_ati: %s\n", error_.c_str());
-        return static_cast<int>(error.line);
-    }
-    broken_ = false;
-    error_.clear();
-    initial_ = std::move(scenario);
-    state_ = initial_;
-    return 0;
-}
-
-void Simulator::saveLocked() {
-    if (!statePath_.empty()) {
-        writeStateFile(statePath_, state_);
-    }
-}
-
-void Simulator::appendLog(const std::string& line) {
-    if (!logging_) {
-        return;
-    }
-    if (log_.size() >= kMaxLogLines) {
-        log_.pop_front();
-    }
-    log_.push_back(line);
-    if (logFd_ >= 0) {
-        const std::string out = line + "\n";
-        const char* p = out.data();
-        std::size_t left = out.size();
-        while (left > 0) {
-            const ssize_t n = ::write(logFd_, p, left);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
 }
 
 int Simulator::getOdParameters(int adapter, OdParameters* od, Location* loc) {
@@ -339,11 +236,13 @@ int Simulator::getTemperature(int adapter, int controller, Temperature* t, Locat
 int Simulator::transfer(Call& call, Gpu* gpu, I2cTransfer* t) {
     int check = kOk;
     std::optional<std::int32_t> speed;
+    std::optional<std::int32_t> action;
     if (t == nullptr) {
         call.arg(" transfer=null");
         check = kInvalid;
     } else {
         speed = t->speed;
+        action = t->action;
         const bool read = t->action == 1;
         call.arg(fmt(" addr=0x%02X reg=0x%02X", static_cast<unsigned>(t->address), static_cast<unsigned>(t->offset)));
         if (t->action == 2 && t->data != nullptr && t->length >= 1) {
@@ -361,7 +260,7 @@ int Simulator::transfer(Call& call, Gpu* gpu, I2cTransfer* t) {
             check = kInvalid;
         }
     }
-    if (auto status = call.refuse(check, speed)) {
+    if (auto status = call.refuse(check, speed, action)) {
         return call.done(*status);
     }
     if (gpu == nullptr || (t->address & 0xFE) != kPinControllerAddress) {
@@ -513,61 +412,6 @@ int Simulator::setFanSpeedToDefault(int adapter, int fan, Location* loc) {
     f.speed = f.defaultSpeed;
     saveLocked();
     return call.done(kOk);
-}
-
-int Simulator::loadScenario(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    return loadLocked(text, "scenario");
-}
-
-int Simulator::apply(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    const ParseError error = parseAdditions(text, state_);
-    if (error.line != 0) {
-        error_ = "additions line " + std::to_string(error.line) + ": " + error.message;
-        std::fprintf(stderr, "zxsim_ati: %s\n", error_.c_str());
-        return static_cast<int>(error.line);
-    }
-    return 0;
-}
-
-void Simulator::reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    state_ = initial_;
-    log_.clear();
-}
-
-std::string Simulator::lastError() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    return error_;
-}
-
-std::size_t Simulator::logCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    return log_.size();
-}
-
-std::optional<std::string> Simulator::logLine(std::size_t i) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    return i < log_.size() ? std::optional<std::string>(log_[i]) : std::nullopt;
-}
-
-void Simulator::clearLog() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    log_.clear();
-}
-
-void Simulator::setLogging(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    logging_ = on;
 }
 
 std::size_t Simulator::gpuCount() {

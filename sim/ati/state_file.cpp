@@ -1,21 +1,12 @@
 #include "state_file.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
+
+#include "driver_support.h"
 
 namespace zxsim::ati {
 
 namespace {
-
-std::string hex(unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "0x%02X", value & 0xFFu);
-    return buffer;
-}
 
 std::string adapters(const AdapterSet& set) {
     if (!set) {
@@ -35,24 +26,6 @@ std::string adapters(const AdapterSet& set) {
 }
 
 }  // namespace
-
-std::string stateFilePath() {
-    const char* path = std::getenv("ZXSIM_ATI_STATE");
-    return path == nullptr ? std::string() : std::string(path);
-}
-
-std::optional<std::string> readStateFile(const std::string& path) {
-    if (path.empty()) {
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::string stateText(const Scenario& scenario) {
     std::ostringstream out;
@@ -90,7 +63,7 @@ std::string stateText(const Scenario& scenario) {
             const auto now = g.pins.peek(static_cast<std::uint8_t>(reg));
             const auto initial = fresh.peek(static_cast<std::uint8_t>(reg));
             if (now && initial && *now != *initial) {
-                out << "pin reg=" << hex(reg) << " value=" << hex(*now) << "\n";
+                out << "pin reg=" << hexByte(reg) << " value=" << hexByte(*now) << "\n";
             }
         }
     }
@@ -98,23 +71,6 @@ std::string stateText(const Scenario& scenario) {
         out << "display index=" << index << " status=" << d.status << " id=" << d.id << "\n";
     }
     return out.str();
-}
-
-void writeStateFile(const std::string& path, const Scenario& scenario) {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << stateText(scenario);
-        if (!out.flush()) {
-            std::fprintf(stderr, "zxsim_ati: cannot write state file %s\n", path.c_str());
-            std::remove(temp.c_str());
-            return;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::fprintf(stderr, "zxsim_ati: cannot replace state file %s\n", path.c_str());
-        std::remove(temp.c_str());
-    }
 }
 
 }  // namespace zxsim::ati

@@ -1,13 +1,6 @@
 #include "scenario.h"
 
-#include <cerrno>
-#include <cstdlib>
-#include <limits>
-#include <sstream>
-#include <stdexcept>
-
 namespace zxsim {
-
 
 namespace {
 
@@ -25,150 +18,6 @@ const OpInfo kOps[kOpCount] = {
     {Op::I2cWrite, "I2CWrite", nv::NvapiId::I2cWrite, true},
 };
 
-// A bad line: caught per line and turned into a ParseError.
-struct LineError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-std::optional<std::int64_t> parseNumber(const std::string& text, bool allowNegative) {
-    std::size_t pos = 0;
-    bool negative = false;
-    if (allowNegative && pos < text.size() && text[pos] == '-') {
-        negative = true;
-        ++pos;
-    }
-    int base = 10;
-    if (text.size() - pos > 2 && text[pos] == '0' && (text[pos + 1] == 'x' || text[pos + 1] == 'X')) {
-        base = 16;
-        pos += 2;
-    }
-    if (pos >= text.size()) {
-        return std::nullopt;
-    }
-    std::int64_t value = 0;
-    for (; pos < text.size(); ++pos) {
-        char c = text[pos];
-        int digit;
-        if (c >= '0' && c <= '9') {
-            digit = c - '0';
-        } else if (base == 16 && c >= 'a' && c <= 'f') {
-            digit = c - 'a' + 10;
-        } else if (base == 16 && c >= 'A' && c <= 'F') {
-            digit = c - 'A' + 10;
-        } else {
-            return std::nullopt;
-        }
-        value = value * base + digit;
-        if (value > 0xFFFFFFFFll) {
-            return std::nullopt;
-        }
-    }
-    return negative ? -value : value;
-}
-
-// The key=value fields of one line. Every key must be used by the directive;
-// what is left over is reported as unknown.
-class Fields {
-public:
-    Fields(std::string directive, const std::vector<std::string>& tokens) : directive_(std::move(directive)) {
-        for (const std::string& token : tokens) {
-            std::size_t eq = token.find('=');
-            if (eq == std::string::npos || eq == 0 || eq + 1 == token.size()) {
-                throw LineError("expected key=value, got '" + token + "'");
-            }
-            std::string key = token.substr(0, eq);
-            if (!values_.emplace(key, token.substr(eq + 1)).second) {
-                throw LineError("key '" + key + "' given twice");
-            }
-        }
-    }
-
-    bool has(const std::string& key) const { return values_.count(key) != 0; }
-
-    std::string text(const std::string& key) {
-        allowed_.push_back(key);
-        auto it = values_.find(key);
-        if (it == values_.end()) {
-            throw LineError(directive_ + " needs " + key + "=");
-        }
-        used_.push_back(key);
-        return it->second;
-    }
-    std::optional<std::string> optionalText(const std::string& key) {
-        if (!has(key)) {
-            allowed_.push_back(key);
-            return std::nullopt;
-        }
-        return text(key);
-    }
-
-    std::uint32_t u32(const std::string& key, std::uint32_t max = 0xFFFFFFFFu) {
-        std::string value = text(key);
-        std::optional<std::int64_t> n = parseNumber(value, false);
-        if (!n || *n > static_cast<std::int64_t>(max)) {
-            std::ostringstream s;
-            s << key << "=" << value << " is not a number from 0 to " << max;
-            throw LineError(s.str());
-        }
-        return static_cast<std::uint32_t>(*n);
-    }
-    std::optional<std::uint32_t> optionalU32(const std::string& key, std::uint32_t max = 0xFFFFFFFFu) {
-        if (!has(key)) {
-            allowed_.push_back(key);
-            return std::nullopt;
-        }
-        return u32(key, max);
-    }
-    std::uint32_t u32Or(const std::string& key, std::uint32_t fallback, std::uint32_t max = 0xFFFFFFFFu) {
-        return optionalU32(key, max).value_or(fallback);
-    }
-
-    NvStatus status(const std::string& key) {
-        std::string value = text(key);
-        std::optional<std::int64_t> n = parseNumber(value, true);
-        if (!n || *n < std::numeric_limits<NvStatus>::min() || *n > std::numeric_limits<NvStatus>::max()) {
-            throw LineError(key + "=" + value + " is not a 32-bit signed number");
-        }
-        return static_cast<NvStatus>(*n);
-    }
-
-    // Call after all keys of the directive have been asked for.
-    void finish() const {
-        for (const auto& [key, value] : values_) {
-            bool known = false;
-            for (const std::string& u : used_) {
-                known = known || u == key;
-            }
-            if (!known) {
-                std::string list;
-                for (const std::string& a : allowed_) {
-                    list += (list.empty() ? "" : ", ") + a;
-                }
-                throw LineError("unknown key '" + key + "' (" + directive_ + " takes " + list + ")");
-            }
-        }
-    }
-
-private:
-    std::string directive_;
-    std::map<std::string, std::string> values_;
-    std::vector<std::string> allowed_;
-    std::vector<std::string> used_;
-};
-
-Op opField(Fields& f) {
-    std::string name = f.text("op");
-    std::optional<Op> op = opByName(name);
-    if (!op) {
-        std::string list;
-        for (const OpInfo& info : kOps) {
-            list += (list.empty() ? "" : ", ") + std::string(info.name);
-        }
-        throw LineError("unknown op '" + name + "' (one of " + list + ")");
-    }
-    return *op;
-}
-
 class Parser {
 public:
     Parser(Scenario& scenario, bool additionsOnly) : s_(scenario), additionsOnly_(additionsOnly) {}
@@ -177,7 +26,7 @@ public:
         if (directive == "fault") {
             fault(f);
         } else if (directive == "missing") {
-            s_.missing[static_cast<std::size_t>(opField(f))] = true;
+            s_.missing[static_cast<std::size_t>(opField(f, kOps).op)] = true;
         } else if (directive == "init") {
             Fault fault;
             fault.op = Op::Initialize;
@@ -203,7 +52,6 @@ public:
             throw LineError("unknown directive '" + directive +
                             "' (gpu, clock, thermal, cooler, device, i2c, regulator, fault, missing, init)");
         }
-        f.finish();
     }
 
 private:
@@ -298,11 +146,7 @@ private:
         }
         std::unique_ptr<I2cDevice> dev = makeI2cDevice(type);
         if (!dev) {
-            std::string list;
-            for (const std::string& name : i2cDeviceTypes()) {
-                list += (list.empty() ? "" : ", ") + name;
-            }
-            throw LineError("unknown device type '" + type + "' (" + list + ")");
+            throw LineError("unknown device type '" + type + "' (" + commaList(i2cDeviceTypes()) + ")");
         }
         g.i2c.attach(address, std::move(dev));
     }
@@ -346,7 +190,7 @@ private:
 
     void fault(Fields& f) {
         Fault fault;
-        fault.op = opField(f);
+        fault.op = opField(f, kOps).op;
         fault.status = f.status("status");
         fault.gpu = f.optionalU32("gpu");
         if (fault.gpu && !opInfo(fault.op).takesGpu) {
@@ -363,29 +207,7 @@ private:
 
 ParseError parse(const std::string& text, Scenario& scenario, bool additionsOnly) {
     Parser parser(scenario, additionsOnly);
-    std::istringstream in(text);
-    std::string raw;
-    unsigned number = 0;
-    while (std::getline(in, raw)) {
-        ++number;
-        std::string content = raw.substr(0, raw.find('#'));
-        std::istringstream words(content);
-        std::string directive;
-        if (!(words >> directive)) {
-            continue;
-        }
-        std::vector<std::string> tokens;
-        for (std::string token; words >> token;) {
-            tokens.push_back(token);
-        }
-        try {
-            Fields fields(directive, tokens);
-            parser.line(directive, fields);
-        } catch (const LineError& e) {
-            return ParseError{number, e.what()};
-        }
-    }
-    return ParseError{};
+    return readScenarioLines(text, [&](const std::string& directive, Fields& f) { parser.line(directive, f); });
 }
 
 }  // namespace
@@ -411,21 +233,12 @@ std::optional<Op> opById(std::uint32_t id) {
 }
 
 ParseError parseScenario(const std::string& text, Scenario& out) {
-    Scenario scenario;
-    ParseError error = parse(text, scenario, false);
-    if (error.line == 0) {
-        out = std::move(scenario);
-    }
-    return error;
+    return readAllOrNothing(text, out, Scenario{}, [](const std::string& t, Scenario& s) { return parse(t, s, false); });
 }
 
 ParseError parseAdditions(const std::string& text, Scenario& scenario) {
-    Scenario extended = scenario;
-    ParseError error = parse(text, extended, true);
-    if (error.line == 0) {
-        scenario = std::move(extended);
-    }
-    return error;
+    return readAllOrNothing(text, scenario, scenario,
+                            [](const std::string& t, Scenario& s) { return parse(t, s, true); });
 }
 
 }  // namespace zxsim

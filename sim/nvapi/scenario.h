@@ -11,6 +11,7 @@
 
 #include "i2c_bus.h"
 #include "nvapi_contract.h"
+#include "scenario_text.h"
 
 namespace zxsim {
 
@@ -61,24 +62,16 @@ struct Gpu {
     I2cBus i2c;
 };
 
-struct Fault {
+struct Fault : FaultWindow {
     Op op = Op::Initialize;
     NvStatus status = 0;
     std::optional<std::uint32_t> gpu;  // only calls on this GPU
-    std::uint32_t after = 0;           // calls answered normally first
-    std::uint32_t times = 0;           // failing calls then; 0: no limit
-    std::uint32_t calls = 0;           // matching calls so far
 };
 
 struct Scenario {
     std::vector<Gpu> gpus;
     std::vector<Fault> faults;  // in scenario order; the first active one answers
     std::array<bool, kOpCount> missing{};
-};
-
-struct ParseError {
-    unsigned line = 0;  // 1-based; 0: no error
-    std::string message;
 };
 
 // Parses a whole scenario.

@@ -1,20 +1,6 @@
 #include "simulator.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#if defined(_WIN32) && !defined(O_CLOEXEC)
-#define O_CLOEXEC O_NOINHERIT  // the log descriptor stays out of child processes
-#endif
-
-#include <cerrno>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
+#include "driver_support.h"
 #include "state_file.h"
 #include "zxsim_nvapi.h"
 
@@ -31,15 +17,6 @@ constexpr NvStatus kVersionMismatch = ZXSIM_NVAPI_VERSION_MISMATCH;
 
 // The physical-GPU handles: GPU i of the scenario is &g_handles[i].
 std::uint8_t g_handles[nv::kMaxPhysicalGpus];
-
-__attribute__((format(printf, 1, 2))) std::string fmt(const char* format, ...) {
-    char buffer[128];
-    va_list args;
-    va_start(args, format);
-    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
-    va_end(args);
-    return std::string(buffer, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
-}
 
 std::string versionText(std::uint32_t version) { return fmt(" version=0x%X", version); }
 
@@ -90,11 +67,7 @@ public:
             if (f.op != op_ || (f.gpu && f.gpu != gpu_)) {
                 continue;
             }
-            if (f.calls < 0xFFFFFFFFu) {
-                ++f.calls;
-            }
-            bool active = f.calls > f.after && (f.times == 0 || f.calls - f.after <= f.times);
-            if (active && !answer) {
+            if (f.countCall() && !answer) {
                 answer = f.status;
             }
         }
@@ -109,8 +82,8 @@ public:
 
     NvStatus done(NvStatus status, const std::string& outputs = {}) {
         sim_.appendLog(line_ + fmt(" -> %d", status) + (status == kOk ? outputs : std::string()));
-        if (status == kOk && !sim_.statePath_.empty() && changesState(op_)) {
-            writeStateFile(sim_.statePath_, sim_.state_);
+        if (status == kOk && changesState(op_)) {
+            sim_.saveLocked();
         }
         return status;
     }
@@ -122,88 +95,12 @@ private:
     std::string line_;
 };
 
+Simulator::Simulator()
+    : DriverCore({"zxsim_nvapi", "ZXSIM_NVAPI_SCENARIO", "ZXSIM_NVAPI_LOG", "ZXSIM_NVAPI_STATE"}) {}
+
 Simulator& Simulator::instance() {
     static Simulator sim;
     return sim;
-}
-
-void Simulator::startLocked() {
-    if (started_) {
-        return;
-    }
-    started_ = true;
-    if (const char* path = std::getenv("ZXSIM_NVAPI_LOG"); path != nullptr && *path != '\0') {
-        logFd_ = ::open(path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-        if (logFd_ < 0) {
-            std::fprintf(stderr, "zxsim_nvapi: cannot open log file %s: %s\n", path, std::strerror(errno));
-        }
-    }
-    statePath_ = stateFilePath();
-    if (std::optional<std::string> saved = readStateFile(statePath_)) {
-        loadLocked(*saved, statePath_);
-        return;
-    }
-    if (const char* path = std::getenv("ZXSIM_NVAPI_SCENARIO"); path != nullptr && *path != '\0') {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        if (!in) {
-            breakLocked(std::string("cannot read scenario file ") + path);
-        } else {
-            loadLocked(text.str(), path);
-        }
-    }
-}
-
-int Simulator::loadLocked(const std::string& text, const std::string& origin) {
-    Scenario scenario;
-    ParseError error = parseScenario(text, scenario);
-    if (error.line != 0) {
-        breakLocked(origin + " line " + std::to_string(error.line) + ": " + error.message);
-        return static_cast<int>(error.line);
-    }
-    broken_ = false;
-    error_.clear();
-    initial_ = std::move(scenario);
-    state_ = initial_;
-    log_.clear();
-    return 0;
-}
-
-void Simulator::breakLocked(const std::string& message) {
-    broken_ = true;
-    initialised_ = false;
-    error_ = message;
-    initial_ = Scenario{};
-    state_ = Scenario{};
-    log_.clear();
-    std::fprintf(stderr, "zxsim_nvapi: %s\n", message.c_str());
-}
-
-void Simulator::appendLog(const std::string& line) {
-    if (!logging_) {
-        return;
-    }
-    if (log_.size() >= kMaxLogLines) {
-        log_.pop_front();
-    }
-    log_.push_back(line);
-    if (logFd_ >= 0) {
-        std::string out = line + "\n";
-        const char* p = out.data();
-        std::size_t left = out.size();
-        while (left > 0) {
-            ssize_t n = ::write(logFd_, p, left);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                break;
-            }
-            p += n;
-            left -= static_cast<std::size_t>(n);
-        }
-    }
 }
 
 std::optional<unsigned> Simulator::gpuIndex(nv::NvGpuHandle handle) const {
@@ -535,65 +432,6 @@ NvStatus Simulator::transfer(Call& call, nv::NvI2cTransfer* t, std::uint32_t* on
     }
     t->data[0] = value;
     return call.done(kOk, fmt(" data=0x%02X", value));
-}
-
-int Simulator::loadScenario(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    return loadLocked(text, "scenario");
-}
-
-int Simulator::apply(const std::string& text) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    ParseError error = parseAdditions(text, state_);
-    if (error.line != 0) {
-        error_ = "additions line " + std::to_string(error.line) + ": " + error.message;
-        std::fprintf(stderr, "zxsim_nvapi: %s\n", error_.c_str());
-        return static_cast<int>(error.line);
-    }
-    return 0;
-}
-
-void Simulator::reset() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    state_ = initial_;
-    initialised_ = false;
-    log_.clear();
-}
-
-std::string Simulator::lastError() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    return error_;
-}
-
-std::size_t Simulator::logCount() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    return log_.size();
-}
-
-std::optional<std::string> Simulator::logLine(std::size_t i) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    if (i >= log_.size()) {
-        return std::nullopt;
-    }
-    return log_[i];
-}
-
-void Simulator::clearLog() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    log_.clear();
-}
-
-void Simulator::setLogging(bool on) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    startLocked();
-    logging_ = on;
 }
 
 bool Simulator::initialised() {

@@ -1,21 +1,20 @@
-// The simulated driver: the running scenario, the operations answered on it,
-// and the call log. One instance per loaded library; every member function
-// takes the instance's lock.
+// The simulated driver: the operations answered on the running scenario; the
+// scenario, call log and control functions are the shared DriverCore's. One
+// instance per loaded library; every member function takes the instance's
+// lock.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <deque>
-#include <mutex>
 #include <optional>
 #include <string>
 
+#include "driver_core.h"
 #include "scenario.h"
 
 namespace zxsim {
 
-
-class Simulator {
+class Simulator final : public DriverCore<Scenario> {
 public:
     static Simulator& instance();
 
@@ -35,16 +34,7 @@ public:
     NvStatus i2cRead(nv::NvGpuHandle gpu, nv::NvI2cTransfer* transfer, std::uint32_t* one);
     NvStatus i2cWrite(nv::NvGpuHandle gpu, nv::NvI2cTransfer* transfer, std::uint32_t* one);
 
-    // Control interface (see zxsim_nvapi.h).
-    int loadScenario(const std::string& text);
-    int apply(const std::string& text);
-    void reset();
-    std::string lastError();
-    std::size_t logCount();
-    std::optional<std::string> logLine(std::size_t i);
-    void clearLog();
-    // Off: calls are no longer logged (benchmarks); on by default.
-    void setLogging(bool on);
+    // Control interface (see zxsim_nvapi.h) beyond DriverCore's.
     bool initialised();
     std::size_t gpuCount();
     std::optional<std::uint32_t> clockKHz(unsigned gpu, std::uint32_t selector, std::uint32_t domain);
@@ -52,34 +42,17 @@ public:
     std::optional<std::uint8_t> i2cPeek(unsigned gpu, unsigned address, unsigned reg);
     bool i2cPoke(unsigned gpu, unsigned address, unsigned reg, unsigned value);
 
-    // Lines kept in memory; the log file keeps all.
-    static constexpr std::size_t kMaxLogLines = 65536;
-
 private:
     class Call;
 
-    Simulator() = default;
+    Simulator();
 
-    // Reads the environment once, on first use.
-    void startLocked();
-    int loadLocked(const std::string& text, const std::string& origin);
-    void breakLocked(const std::string& message);
-    void appendLog(const std::string& line);
+    void forgetInitialisation() override { initialised_ = false; }
     std::optional<unsigned> gpuIndex(nv::NvGpuHandle handle) const;
     Gpu* gpuAt(unsigned gpu);
     NvStatus transfer(Call& call, nv::NvI2cTransfer* t, std::uint32_t* one, bool write);
 
-    std::mutex mutex_;
-    bool started_ = false;
-    Scenario initial_;        // as loaded
-    Scenario state_;          // running
-    bool broken_ = false;     // the scenario did not load: Initialize fails
     bool initialised_ = false;
-    std::string error_;
-    std::deque<std::string> log_;
-    bool logging_ = true;
-    int logFd_ = -1;
-    std::string statePath_;  // ZXSIM_NVAPI_STATE: state kept between processes
 };
 
 }  // namespace zxsim

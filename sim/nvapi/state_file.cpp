@@ -1,22 +1,13 @@
 #include "state_file.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
+
+#include "driver_support.h"
 
 namespace zxsim {
 
 namespace {
-
-std::string hex(unsigned value) {
-    char buffer[8];
-    std::snprintf(buffer, sizeof buffer, "0x%02X", value & 0xFFu);
-    return buffer;
-}
 
 // Registers are written only where they differ from a new device of the same
 // type, so a device with non-zero power-on registers loads back exactly.
@@ -34,7 +25,7 @@ void writeBus(std::ostream& out, const I2cBus& bus) {
             out << "regulator kind=" << static_cast<unsigned>(pins->pins().kind()) << " vid=" << card.vidBits
                 << " base=" << card.base << " step=" << card.step << "\n";
         } else {
-            out << "device addr=" << hex(address) << " type=" << dev->typeName() << "\n";
+            out << "device addr=" << hexByte(address) << " type=" << dev->typeName() << "\n";
         }
         std::unique_ptr<I2cDevice> fresh = makeI2cDevice(dev->typeName());
         for (unsigned reg = 0; reg < 256; ++reg) {
@@ -42,31 +33,13 @@ void writeBus(std::ostream& out, const I2cBus& bus) {
             std::optional<std::uint8_t> initial =
                 fresh ? fresh->peek(static_cast<std::uint8_t>(reg)) : std::optional<std::uint8_t>();
             if (now && initial && *now != *initial) {
-                out << "i2c addr=" << hex(address) << " reg=" << hex(reg) << " value=" << hex(*now) << "\n";
+                out << "i2c addr=" << hexByte(address) << " reg=" << hexByte(reg) << " value=" << hexByte(*now) << "\n";
             }
         }
     }
 }
 
 }  // namespace
-
-std::string stateFilePath() {
-    const char* path = std::getenv("ZXSIM_NVAPI_STATE");
-    return path == nullptr ? std::string() : std::string(path);
-}
-
-std::optional<std::string> readStateFile(const std::string& path) {
-    if (path.empty()) {
-        return std::nullopt;
-    }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return std::nullopt;
-    }
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 bool changesState(Op op) {
     return op == Op::SetPerfClocks || op == Op::SetCoolerLevels || op == Op::RestoreCoolerSettings ||
@@ -104,23 +77,6 @@ std::string stateText(const Scenario& scenario) {
         writeBus(out, g.i2c);
     }
     return out.str();
-}
-
-void writeStateFile(const std::string& path, const Scenario& scenario) {
-    const std::string temp = path + ".tmp" + std::to_string(::getpid());
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        out << stateText(scenario);
-        if (!out.flush()) {
-            std::fprintf(stderr, "zxsim_nvapi: cannot write state file %s\n", path.c_str());
-            std::remove(temp.c_str());
-            return;
-        }
-    }
-    if (std::rename(temp.c_str(), path.c_str()) != 0) {
-        std::fprintf(stderr, "zxsim_nvapi: cannot replace state file %s\n", path.c_str());
-        std::remove(temp.c_str());
-    }
 }
 
 }  // namespace zxsim

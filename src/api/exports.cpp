@@ -16,6 +16,17 @@ using zx::StatusCode;
 
 namespace {
 
+// No C++ exception crosses the C interface: one that escapes an operation
+// (an allocation that failed, say) answers Failed.
+template <class Op>
+ZXStatus guarded(Op&& op) noexcept {
+    try {
+        return zx::toU32(op());
+    } catch (...) {
+        return zx::toU32(StatusCode::Failed);
+    }
+}
+
 // Operations on the cards run one at a time in the process, start-up and
 // shutdown included (docs/design.md).
 template <class Op>
@@ -25,7 +36,7 @@ ZXStatus dispatch(Op&& op) {
     if (kind == zx::VendorKind::None) {
         return zx::toU32(StatusCode::NotInitialised);
     }
-    return zx::toU32(op(zx::backendFor(kind)));
+    return guarded([&] { return op(zx::backendFor(kind)); });
 }
 
 template <class Op>
@@ -57,17 +68,27 @@ extern "C" {
 
 ZX_API ZXStatus ZX_CALL ZXInitLib(void) {
     const zx::platform::DispatchGuard guard;
-    return zx::toU32(zx::initLib());
+    try {
+        return zx::toU32(zx::initLib());
+    } catch (...) {
+        // No vendor stays chosen behind a start-up cut short.
+        zx::state().vendorKind = zx::VendorKind::None;
+        return zx::toU32(StatusCode::Failed);
+    }
 }
 
 ZX_API ZXStatus ZX_CALL ZXDeInitLib(void) {
     const zx::platform::DispatchGuard guard;
-    return zx::toU32(zx::deInitLib());
+    return guarded([] { return zx::deInitLib(); });
 }
 
-ZX_API ZXStatus ZX_CALL ZXGetLockLibStatus(uint32_t* status) { return zx::toU32(zx::getLockLibStatus(status)); }
+ZX_API ZXStatus ZX_CALL ZXGetLockLibStatus(uint32_t* status) {
+    return guarded([&] { return zx::getLockLibStatus(status); });
+}
 
-ZX_API ZXStatus ZX_CALL ZXSetLockLibStatus(uint32_t flag) { return zx::toU32(zx::setLockLibStatus(flag)); }
+ZX_API ZXStatus ZX_CALL ZXSetLockLibStatus(uint32_t flag) {
+    return guarded([&] { return zx::setLockLibStatus(flag); });
+}
 
 ZX_API ZXStatus ZX_CALL ZXGetAdapterInfo(ZXAdapterInfoRecord* info) {
     info->count = 0;

@@ -101,7 +101,10 @@ StatusCode initLib() {
     // An unreadable data file leaves an empty profile; the reader copes.
     const ini::Profile profile = readTemporaryProfile(dataPath, profilePath, os);
 
-    if (startBackend(backendFor(kind), st.table, st.cardIds[0], profile) != StatusCode::Ok) {
+    Backend& backend = backendFor(kind);
+    if (startBackend(backend, st.table, st.cardIds[0], profile) != StatusCode::Ok) {
+        // No vendor library stays loaded behind a failed start-up.
+        backend.shutDown();
         return fail();
     }
     return StatusCode::Ok;

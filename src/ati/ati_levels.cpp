@@ -15,11 +15,16 @@ using U = std::uint32_t;
 // Levels that fit the caller's record.
 U reportedLevels(U n) { return n < kMaxLevels ? n : kMaxLevels; }
 
+// Defaults captured at start-up are on the profile's scale when the profile
+// gives both its minimum and its step, else on the card's own; the exports
+// report on the profile's scale whenever it has a step.
+bool capturedOnProfileScale(const AtiCardProfile& p) { return p.GPUVoltageMin != 0 && p.GPUVoltageStep != 0; }
+
 // The profile's value of the card voltage's level index.
 U profileVoltageOf(std::int32_t cardVoltage, const AtiOdParameters& od, const AtiCardProfile& p) {
-    const U k = levelIndexOfVoltage(static_cast<U>(cardVoltage), static_cast<U>(od.voltageMin),
+    const U k = stepOf(static_cast<U>(cardVoltage), static_cast<U>(od.voltageMin),
                                     static_cast<U>(od.voltageStep));
-    return voltageOfLevelIndex(k, p.GPUVoltageMin, p.GPUVoltageStep);
+    return valueOfStep(k, p.GPUVoltageMin, p.GPUVoltageStep);
 }
 
 // Which clock of a row, of the card's ranges and of the profile's defaults a
@@ -120,7 +125,9 @@ StatusCode restoreClocks(U gpu, const ClockColumn& c) {
 }
 
 // Sets the voltage of one level (or of all, level nullptr) to the card
-// voltage of the requested value's level index on the voltage scale.
+// voltage of the requested value's level index on the voltage scale. A
+// request that names no index, or an index past the card's own range, is
+// refused before anything is written.
 StatusCode setVoltage(U gpu, const U* level, U request) {
     PciLocation* location = gpuLocation(gpu);
     AtiOdParameters od;
@@ -129,11 +136,16 @@ StatusCode setVoltage(U gpu, const U* level, U request) {
     }
     const AtiCardProfile& p = atiProfile();
     const U cardMin = static_cast<U>(od.voltageMin);
+    const U cardMax = static_cast<U>(od.voltageMax);
     const U cardStep = static_cast<U>(od.voltageStep);
-    const U index = p.GPUVoltageStep != 0
-                        ? levelIndexOfRequest(request, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep)
-                        : levelIndexOfRequest(request, cardMin, static_cast<U>(od.voltageMax), cardStep);
-    const auto voltage = static_cast<std::int32_t>(voltageOfLevelIndex(index, cardMin, cardStep));
+    const std::optional<U> index = p.GPUVoltageStep != 0
+                                       ? stepOfRequest(request, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep)
+                                       : stepOfRequest(request, cardMin, cardMax, cardStep);
+    const std::optional<U> cardTop = stepOfRequest(cardMax, cardMin, cardMax, cardStep);
+    if (!index || !cardTop || *index > *cardTop) {
+        return StatusCode::Failed;
+    }
+    const auto voltage = static_cast<std::int32_t>(valueOfStep(*index, cardMin, cardStep));
     LevelTable table;
     if (!readLevels(location, od, false, table) || (level != nullptr && *level >= table.count)) {
         return StatusCode::Failed;
@@ -161,9 +173,9 @@ StatusCode AtiBackend::getCurrentVoltage(U gpu, U* voltage, U* level) {
         return StatusCode::Failed;
     }
     const AtiCardProfile& p = atiProfile();
-    *level = levelIndexOfVoltage(static_cast<U>(activity.currentVoltage), static_cast<U>(od.voltageMin),
+    *level = stepOf(static_cast<U>(activity.currentVoltage), static_cast<U>(od.voltageMin),
                                  static_cast<U>(od.voltageStep));
-    *voltage = p.GPUVoltageStep != 0 ? voltageOfLevelIndex(*level, p.GPUVoltageMin, p.GPUVoltageStep)
+    *voltage = p.GPUVoltageStep != 0 ? valueOfStep(*level, p.GPUVoltageMin, p.GPUVoltageStep)
                                      : static_cast<U>(activity.currentVoltage);
     return StatusCode::Ok;
 }
@@ -176,7 +188,7 @@ StatusCode AtiBackend::getPerformanceLevelVoltages(U gpu, LevelValues* values) {
         return StatusCode::Failed;
     }
     const AtiCardProfile& p = atiProfile();
-    const bool onProfileScale = p.GPUVoltageMin != 0 && p.GPUVoltageStep != 0;
+    const bool onProfileScale = capturedOnProfileScale(p);
     values->count = reportedLevels(table.count);
     for (U i = 0; i < values->count; ++i) {
         const std::int32_t v = table.rows[i].voltage;
@@ -194,9 +206,13 @@ StatusCode AtiBackend::getPerformanceDefaultVoltages(U gpu, LevelValues* values)
     const AtiCardProfile& p = atiProfile();
     const U n = reportedLevels(static_cast<U>(od.levelCount));
     if (p.DefaultGPUVoltage[0] != 0) {
+        // Defaults captured on the card's scale are reported on the profile's
+        // when the exports use it, as the range and the current voltage are.
+        const bool convert = p.GPUVoltageStep != 0 && !capturedOnProfileScale(p);
         values->count = n;
         for (U i = 0; i < n; ++i) {
-            values->values[i] = p.DefaultGPUVoltage[i < kProfileDefaultLevels ? i : kProfileDefaultLevels - 1];
+            const U d = p.DefaultGPUVoltage[i < kProfileDefaultLevels ? i : kProfileDefaultLevels - 1];
+            values->values[i] = convert ? profileVoltageOf(static_cast<std::int32_t>(d), od, p) : d;
         }
         return StatusCode::Ok;
     }
@@ -249,13 +265,27 @@ StatusCode AtiBackend::setVoltageDefault(U gpu) {
     const AtiCardProfile& p = atiProfile();
     const U n = static_cast<U>(od.levelCount);
     const U cardMin = static_cast<U>(od.voltageMin);
+    const U cardMax = static_cast<U>(od.voltageMax);
     const U cardStep = static_cast<U>(od.voltageStep);
     std::int32_t defaults[kMaxLibraryLevels] = {};
     if (p.GPUVoltageStep != 0) {
+        // The captured defaults, each on the scale it was captured on; one
+        // never captured (0), or one that names no voltage of the card, is
+        // not applied and nothing is written.
+        const std::optional<U> cardTop = stepOfRequest(cardMax, cardMin, cardMax, cardStep);
         for (U i = 0; i < n; ++i) {
-            const U profileDefault = p.DefaultGPUVoltage[i < kProfileDefaultLevels ? i : kProfileDefaultLevels - 1];
-            const U k = (profileDefault - p.GPUVoltageMin) / p.GPUVoltageStep;
-            defaults[i] = static_cast<std::int32_t>(voltageOfLevelIndex(k, cardMin, cardStep));
+            const U d = p.DefaultGPUVoltage[i < kProfileDefaultLevels ? i : kProfileDefaultLevels - 1];
+            U cardVoltage = d;
+            if (capturedOnProfileScale(p)) {
+                if (d < p.GPUVoltageMin || !cardTop || stepOf(d, p.GPUVoltageMin, p.GPUVoltageStep) > *cardTop) {
+                    return StatusCode::Failed;
+                }
+                cardVoltage = valueOfStep(stepOf(d, p.GPUVoltageMin, p.GPUVoltageStep), cardMin, cardStep);
+            }
+            if (d == 0 || cardVoltage < cardMin || cardVoltage > cardMax) {
+                return StatusCode::Failed;
+            }
+            defaults[i] = static_cast<std::int32_t>(cardVoltage);
         }
     } else {
         LevelTable cardDefaults;

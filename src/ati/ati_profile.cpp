@@ -174,18 +174,22 @@ StatusCode readAtiProfile(const char* cardId, const ini::Profile& profile) {
     }
 
     // Memory voltage level: both values are kept, the 3D one is used. A card
-    // whose level cannot be read gets no default and nothing is stored.
+    // whose level cannot be read gets no default (not level 0) and nothing is
+    // stored.
     std::int32_t level2D = 0;
     std::int32_t level3D = 0;
     if (storeRead(os, key, "DefaultMemoryVoltageLevel2D", &level2D) &&
         storeRead(os, key, "DefaultMemoryVoltageLevel3D", &level3D)) {
         p.DefaultMemoryVoltageLevel = static_cast<std::uint32_t>(level3D);
+        p.hasDefaultMemoryVoltageLevel = true;
     } else {
         std::uint32_t level = 0;
+        p.hasDefaultMemoryVoltageLevel = false;
         if (ops.getCurrentMemoryVoltageLevel(0, &level) != StatusCode::Ok) {
             p.DefaultMemoryVoltageLevel = 0;
         } else {
             p.DefaultMemoryVoltageLevel = level;
+            p.hasDefaultMemoryVoltageLevel = true;
             if (!storeWrite(os, key, "DefaultMemoryVoltageLevel2D", static_cast<std::int32_t>(level)) ||
                 !storeWrite(os, key, "DefaultMemoryVoltageLevel3D", static_cast<std::int32_t>(level))) {
                 return StatusCode::Failed;
@@ -196,12 +200,15 @@ StatusCode readAtiProfile(const char* cardId, const ini::Profile& profile) {
     std::int32_t pwm = 0;
     if (storeRead(os, key, "DefaultPWMLevel", &pwm)) {
         p.DefaultPWMLevel = static_cast<std::uint32_t>(pwm);
+        p.hasDefaultPWMLevel = true;
     } else {
         std::uint32_t level = 0;
+        p.hasDefaultPWMLevel = false;
         if (ops.getCurrentPwmClockLevel(0, &level) != StatusCode::Ok) {
             p.DefaultPWMLevel = 0;
         } else {
             p.DefaultPWMLevel = level;
+            p.hasDefaultPWMLevel = true;
             if (!storeWrite(os, key, "DefaultPWMLevel", static_cast<std::int32_t>(level))) {
                 return StatusCode::Failed;
             }

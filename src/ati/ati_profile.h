@@ -27,6 +27,10 @@ struct AtiCardProfile {
     std::uint32_t PWMClockStep = 0;
     std::uint32_t DefaultPWMLevel = 0;
     std::uint32_t DefaultMemoryVoltageLevel = 0;
+    // False while the level was neither stored nor read from the card: such a
+    // default is never reported or applied.
+    bool hasDefaultPWMLevel = false;
+    bool hasDefaultMemoryVoltageLevel = false;
     std::uint32_t DACSupported = 0;
     std::uint32_t CanSet2DAs3DClock = 0;
     std::uint32_t DefaultGPUVoltage[kProfileDefaultLevels] = {};

@@ -21,8 +21,10 @@ constexpr std::int32_t kLastSweptAdapter = 2;
 
 // One register transfer to GPU g's pin controller. Every adapter index from
 // the binding's up to 2 is tried at both speeds, first on the extended path
-// (which reaches the GPU by its location), then on the plain path. A read
-// answers the byte, or nothing when every attempt failed.
+// (which reaches the GPU by its location), then, for GPU 0 only, on the plain
+// path: the plain path cannot name a GPU and reaches the first one, so
+// another GPU's transfer never falls back to it. Answers the byte read or
+// written; nothing when every attempt failed.
 std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::uint8_t value) {
     AtiBinding& b = atiBinding();
     const std::int32_t first = b.adapterIndex;
@@ -54,7 +56,7 @@ std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::u
             }
         }
     }
-    if (b.writeAndReadI2c != nullptr) {
+    if (b.writeAndReadI2c != nullptr && gpu == 0) {
         for (std::int32_t adapter = first; adapter <= last; ++adapter) {
             for (std::int32_t speed : kSpeeds) {
                 prepare(speed);
@@ -67,48 +69,59 @@ std::optional<std::uint8_t> transfer(U gpu, std::uint8_t reg, bool write, std::u
     return std::nullopt;
 }
 
+namespace pc = zx::regulator;
+
+// The pin controller of GPU g, reached by transfers; the output byte is
+// written last.
+class AtiPinBus final : public pc::PinBus {
+public:
+    explicit AtiPinBus(U gpu) : gpu_(gpu) {}
+    bool read(std::uint8_t reg, std::uint8_t& value) override {
+        const auto byte = transfer(gpu_, reg, false, 0);
+        if (byte) {
+            value = *byte;
+        }
+        return byte.has_value();
+    }
+    bool write(std::uint8_t reg, std::uint8_t value) override {
+        return transfer(gpu_, reg, true, value).has_value();
+    }
+
+private:
+    U gpu_;
+};
+
+constexpr pc::Controller kController{pc::Programming::OutputLast, 0x00};
+
 // 0 or 1, or nothing when the port could not be read.
 std::optional<bool> readPin(U gpu, U pin) {
-    const auto where = pinAddress(pin);
-    if (!where) {
+    AtiPinBus bus(gpu);
+    unsigned level = 0;
+    if (!pc::readPin(bus, kController, pin, level)) {
         return std::nullopt;
     }
-    const auto port = transfer(gpu, where->block, false, 0);
-    if (!port) {
-        return std::nullopt;
-    }
-    return (*port & where->mask) != 0;
+    return level != 0;
 }
 
 // Read-modify-write of the pin's port: the other pins keep their levels. A
 // port that cannot be read is not written, since its other pins would be
-// driven to levels nobody read. Writes are not confirmed.
-bool writePin(U gpu, U pin, bool high) {
-    const auto where = pinAddress(pin);
-    if (!where) {
-        return false;
-    }
-    const auto port = transfer(gpu, where->block, false, 0);
-    if (!port) {
-        return false;
-    }
-    const std::uint8_t b = where->block;
-    transfer(gpu, static_cast<std::uint8_t>(b + 5), true, 0xFF);
-    transfer(gpu, static_cast<std::uint8_t>(b + 4), true, 0x00);
-    transfer(gpu, static_cast<std::uint8_t>(b + 2), true, 0x00);
-    transfer(gpu, static_cast<std::uint8_t>(b + 3), true, 0x00);
-    transfer(gpu, static_cast<std::uint8_t>(b + 1), true, withPin(*port, where->mask, high));
-    return true;
+// driven to levels nobody read.
+bool writePins(U gpu, const pc::PinWrites& writes) {
+    AtiPinBus bus(gpu);
+    return pc::writePins(bus, kController, writes);
 }
 
-// Only the extended path addresses a particular GPU: on another GPU than the
-// first, pin work counts only once that path has carried a transfer.
-bool gpuReachable(U gpu) { return gpu == 0 || atiBinding().extendedPathUnconfirmed == 0; }
+bool writePin(U gpu, std::uint8_t pin, bool high) {
+    pc::PinWrites w;
+    w.add(pin, high ? 1 : 0);
+    return writePins(gpu, w);
+}
 
-// The end of a pin getter: the value when the pins were read and the GPU
-// reachable, else 1 with the output 0.
-StatusCode answerGetter(U gpu, std::optional<U> value, U* out) {
-    if (!value || !gpuReachable(gpu)) {
+// The end of a pin getter: the value when the pins were read, else 1 with the
+// output 0. Only the extended path reaches a GPU other than the first, so
+// pins of such a GPU read only once that path carried the transfers.
+StatusCode answerGetter(std::optional<U> value, U* out) {
+    if (!value) {
         *out = 0;
         return StatusCode::Failed;
     }
@@ -116,9 +129,7 @@ StatusCode answerGetter(U gpu, std::optional<U> value, U* out) {
     return StatusCode::Ok;
 }
 
-StatusCode answerSetter(U gpu, bool written) {
-    return written && gpuReachable(gpu) ? StatusCode::Ok : StatusCode::Failed;
-}
+StatusCode answerSetter(bool written) { return written ? StatusCode::Ok : StatusCode::Failed; }
 
 StatusCode range(U max, U min, U step, RangeInfo* out) {
     out->maximum = max;
@@ -131,16 +142,14 @@ StatusCode setMemoryVoltage(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr || level > kMaxMemoryVoltageLevel) {
         return StatusCode::Failed;
     }
-    const MemoryVoltageWrites w = memoryVoltageWrites(level);
-    const bool written = writePin(gpu, w.first.pin, w.first.high) && writePin(gpu, w.second.pin, w.second.high);
-    return answerSetter(gpu, written);
+    return answerSetter(writePins(gpu, memoryVoltageWrites(level)));
 }
 
 StatusCode setPwm(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr || level > kMaxPwmLevel) {
         return StatusCode::Failed;
     }
-    return answerSetter(gpu, writePin(gpu, kPwmPin, level != 0));
+    return answerSetter(writePin(gpu, kPwmPin, level != 0));
 }
 
 }  // namespace
@@ -158,7 +167,7 @@ StatusCode AtiBackend::getCurrentMemoryVoltageLevel(U gpu, U* level) {
     if (low && high) {
         value = memoryVoltageLevelOf(*low, *high);
     }
-    return answerGetter(gpu, value, level);
+    return answerGetter(value, level);
 }
 
 StatusCode AtiBackend::getMemoryVoltageInfo(U, RangeInfo* out) {
@@ -173,6 +182,9 @@ StatusCode AtiBackend::getMemoryVoltageDefault(U, U* level) {
     const AtiCardProfile& p = atiProfile();
     if (p.MemoryVoltageStep == 0) {
         return StatusCode::NotSupported;
+    }
+    if (!p.hasDefaultMemoryVoltageLevel) {
+        return StatusCode::Failed;
     }
     *level = p.DefaultMemoryVoltageLevel;
     return StatusCode::Ok;
@@ -190,6 +202,9 @@ StatusCode AtiBackend::setMemoryVoltageDefault(U gpu) {
     if (p.MemoryVoltageStep == 0) {
         return StatusCode::NotSupported;
     }
+    if (!p.hasDefaultMemoryVoltageLevel) {
+        return StatusCode::Failed;
+    }
     return setMemoryVoltage(gpu, p.DefaultMemoryVoltageLevel);
 }
 
@@ -201,7 +216,7 @@ StatusCode AtiBackend::getCurrentPwmClockLevel(U gpu, U* level) {
         return StatusCode::Failed;
     }
     const auto pin = readPin(gpu, kPwmPin);
-    return answerGetter(gpu, pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
+    return answerGetter(pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
 }
 
 StatusCode AtiBackend::getPwmClockInfo(U, RangeInfo* out) {
@@ -216,6 +231,9 @@ StatusCode AtiBackend::getPwmClockDefault(U, U* level) {
     const AtiCardProfile& p = atiProfile();
     if (p.PWMClockStep == 0) {
         return StatusCode::NotSupported;
+    }
+    if (!p.hasDefaultPWMLevel) {
+        return StatusCode::Failed;
     }
     *level = p.DefaultPWMLevel;
     return StatusCode::Ok;
@@ -233,6 +251,9 @@ StatusCode AtiBackend::setPwmClockDefault(U gpu) {
     if (p.PWMClockStep == 0) {
         return StatusCode::NotSupported;
     }
+    if (!p.hasDefaultPWMLevel) {
+        return StatusCode::Failed;
+    }
     return setPwm(gpu, p.DefaultPWMLevel);
 }
 
@@ -244,7 +265,7 @@ StatusCode AtiBackend::getDacLevel(U gpu, U* level) {
         return StatusCode::Failed;
     }
     const auto pin = readPin(gpu, kDacPinA);
-    return answerGetter(gpu, pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
+    return answerGetter(pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
 }
 
 StatusCode AtiBackend::setDacLevel(U gpu, U level) {
@@ -254,8 +275,10 @@ StatusCode AtiBackend::setDacLevel(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr) {
         return StatusCode::Failed;
     }
-    const bool written = writePin(gpu, kDacPinA, level != 0) && writePin(gpu, kDacPinB, level != 0);
-    return answerSetter(gpu, written);
+    pc::PinWrites w;
+    w.add(kDacPinA, level);
+    w.add(kDacPinB, level);
+    return answerSetter(writePins(gpu, w));
 }
 
 }  // namespace zx::ati

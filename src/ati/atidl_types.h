@@ -113,9 +113,10 @@ static_assert(sizeof(AtiFanSpeedValue) == 16);
 inline constexpr std::int32_t kFanSpeedPercent = 1;
 inline constexpr std::int32_t kFanSpeedRead = 1;
 
-// The library's level table never holds more rows than this; a count beyond
-// it is not believed.
-inline constexpr std::int32_t kMaxLibraryLevels = 8;
+// The level tables the backend exchanges hold up to this many rows; a count
+// beyond it is not believed and the level operations fail. Cards with more
+// than four levels report the first four.
+inline constexpr std::int32_t kMaxLibraryLevels = 64;
 
 using AtiGetOdParametersFn = int(ZX_ATIDL_CALL*)(int adapter, AtiOdParameters*, PciLocation*);
 using AtiGetPmCurrentActivityFn = int(ZX_ATIDL_CALL*)(int adapter, AtiPmActivity*, PciLocation*);

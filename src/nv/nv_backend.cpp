@@ -56,7 +56,9 @@ NvBackend& NvBackend::instance() {
     return backend;
 }
 
-StatusCode NvBackend::startUp(const AdapterTable& table) {
+namespace {
+
+StatusCode startNvidia(const AdapterTable& table) {
     NvState& st = nvState();
     NvapiBinding& api = nvapi();
     if (bindNvapi(platform::current()) != kBindOk) {
@@ -110,6 +112,17 @@ StatusCode NvBackend::startUp(const AdapterTable& table) {
     return StatusCode::Ok;
 }
 
+}  // namespace
+
+// A start-up that fails leaves no driver library loaded.
+StatusCode NvBackend::startUp(const AdapterTable& table) {
+    const StatusCode result = startNvidia(table);
+    if (result != StatusCode::Ok) {
+        unloadNvapi(platform::current());
+    }
+    return result;
+}
+
 // Handles, profile and the NVAPI binding stay until the process ends.
 StatusCode NvBackend::shutDown() { return StatusCode::Ok; }
 
@@ -119,11 +132,15 @@ StatusCode NvBackend::getGpuCount(std::uint32_t* count) {
 }
 
 StatusCode NvBackend::getControlMode(std::uint32_t* flags) {
-    const NvCardProfile& p = nvState().profile;
+    const NvState& st = nvState();
+    const NvCardProfile& p = st.profile;
     std::uint32_t f = *flags | ControlMode::GpuClock | ControlMode::MemoryClock | ControlMode::ShaderClock;
-    if (p.GPUVoltageStep != 0) f |= ControlMode::GpuVoltage;
-    if (p.MemoryVoltageStep != 0) f |= ControlMode::MemoryVoltage;
-    if (p.PWMClockStep != 0) f |= ControlMode::PwmClock;
+    // Without a regulator the voltage, memory-voltage and PWM setters refuse,
+    // so they are not offered.
+    const bool regulator = st.regulatorKind != RegulatorKind::None;
+    if (regulator && p.GPUVoltageStep != 0) f |= ControlMode::GpuVoltage;
+    if (regulator && p.MemoryVoltageStep != 0) f |= ControlMode::MemoryVoltage;
+    if (regulator && p.PWMClockStep != 0) f |= ControlMode::PwmClock;
     if (p.CanSet2DAs3DClock != 0) f |= ControlMode::Set2DAs3DClock;
     *flags = f;
     return StatusCode::Ok;

@@ -47,18 +47,23 @@ StatusCode NvBackend::readProfile(const char* cardId, const ini::Profile& profil
 
     // Registry-voltage cards take their voltage bookkeeping from the file
     // whenever it carries the keys; other cards read and ignore them.
-    auto seed = [&](const char* key) {
+    // The file's GPUVoltageCurrent seeds the current voltage of every GPU.
+    auto seed = [&](const char* key, std::uint32_t gpus) {
         const char* t = file.text(key);
-        if (t != nullptr && st.regulatorKind == RegulatorKind::RegistryVoltage && st.cardRegistryKey[0] != '\0') {
-            registryWrite(os, st.cardRegistryKey, key, parseDecimal(t));
+        if (t == nullptr || st.regulatorKind != RegulatorKind::RegistryVoltage || st.cardRegistryKey[0] == '\0') {
+            return;
+        }
+        for (std::uint32_t gpu = 0; gpu < gpus; ++gpu) {
+            const std::string name = key + gpuSuffix(gpu);
+            registryWrite(os, st.cardRegistryKey, name.c_str(), parseDecimal(t));
         }
     };
 
     p.GPUVoltageMax = file.number("GPUVoltageMax");
     p.GPUVoltageMin = file.number("GPUVoltageMin");
     p.GPUVoltageStep = file.number("GPUVoltageStep");
-    seed(kGpuVoltageStartValue);
-    seed(kGpuVoltageCurrentValue);
+    seed(kGpuVoltageStartValue, 1);
+    seed(kGpuVoltageCurrentValue, st.gpuCount);
     p.MemoryVoltageMax = file.number("MemoryVoltageMax");
     p.MemoryVoltageMin = file.number("MemoryVoltageMin");
     p.MemoryVoltageStep = file.number("MemoryVoltageStep");

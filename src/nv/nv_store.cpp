@@ -40,4 +40,8 @@ bool registryWrite(platform::Platform& os, const std::string& keyPath, const cha
                        static_cast<std::uint32_t>(length) + 1);
 }
 
+std::string gpuSuffix(std::uint32_t gpu) { return gpu == 0 ? std::string() : std::to_string(gpu); }
+
+std::string gpuVoltageCurrentName(std::uint32_t gpu) { return kGpuVoltageCurrentValue + gpuSuffix(gpu); }
+
 }  // namespace zx::nv

@@ -13,6 +13,13 @@ inline constexpr const char* kRegistryKeyFormatPrefix = "SOFTWARE\\ORVANTEK\\PKM
 inline constexpr const char* kGpuVoltageStartValue = "GPUVoltageStart";
 inline constexpr const char* kGpuVoltageCurrentValue = "GPUVoltageCurrent";
 
+// The value holding GPU gpu's current voltage on registry-voltage cards: GPU 0
+// keeps the name stored files already carry, GPU n adds n
+// ("GPUVoltageCurrent1").
+std::string gpuVoltageCurrentName(std::uint32_t gpu);
+// What a per-GPU value name adds for GPU gpu: nothing for GPU 0, else n.
+std::string gpuSuffix(std::uint32_t gpu);
+
 // True when a non-empty value was read; out unchanged when the key or value
 // is missing or longer than 32 bytes; an empty value gives 0 and false.
 bool registryRead(platform::Platform& os, const std::string& keyPath, const char* name, std::uint32_t* out);

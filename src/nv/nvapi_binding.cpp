@@ -114,6 +114,13 @@ std::int32_t bindNvapi(platform::Platform& os) {
     return b.result;
 }
 
+void unloadNvapi(platform::Platform& os) {
+    if (g_binding.library != 0) {
+        os.freeLibrary(g_binding.library);
+    }
+    resetNvapiBinding();
+}
+
 void resetNvapiBinding() {
     g_binding = NvapiBinding{};
     g_missingStatus = kMissingBeforeInit;

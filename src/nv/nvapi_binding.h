@@ -50,6 +50,10 @@ NvapiBinding& nvapi();
 // process.
 std::int32_t bindNvapi(platform::Platform& os);
 
+// Releases the library and forgets the binding, so that a start-up that
+// failed leaves no driver library loaded; the next start-up binds afresh.
+void unloadNvapi(platform::Platform& os);
+
 // Forgets the binding (tests only; a loaded library is not released).
 void resetNvapiBinding();
 

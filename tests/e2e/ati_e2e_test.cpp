@@ -92,8 +92,12 @@ TEST(AtiExports, AnswerWhatTheCardAndTheProfileSay) {
         if (!c.libraries.empty()) extra.emplace_back("LD_LIBRARY_PATH", c.libraries);
         EXPECT_EQ(m.run(c.scenario, {c.commands}, c.profile, extra).joined(), "ZXInitLib 0, " + c.lines) << c.what;
     }
-    AtiMachine m;
-    EXPECT_EQ(m.run(kCard + "od count=9\n", {}).lines, Lines{"ZXInitLib 1"}) << "nine levels are refused";
+    AtiMachine nine;
+    EXPECT_EQ(nine.run(kCard + "od count=9\n", {"ZXGetPerformanceLevelGPUClocks 0"}).joined(),
+              "ZXInitLib 0, ZXGetPerformanceLevelGPUClocks 0 4 300 500 700 0")
+        << "nine levels start up and report four";
+    AtiMachine many;
+    EXPECT_EQ(many.run(kCard + "od count=65\n", {}).lines, Lines{"ZXInitLib 1"}) << "65 levels are not believed";
 }
 
 // Displays 0 to 2 on the desktop: 0 answers id 0, 1 fails, 2 is an adapter, and its index goes with every later call. A
@@ -142,7 +146,7 @@ TEST(AtiVoltage, RequestedValuesMapToLevelIndicesOfTheScale) {
     const Case cases[] = {
         {"1050", true, 1150},   // (1050 - 900) / 50 = 3
         {"3", true, 1150},      // below the minimum: an index
-        {"7", true, 1200},      // an index above the top: the top
+        {"7", true, 0},         // below the minimum and no index (the top is 4): refused
         {"5000", true, 1200},   // above the maximum: the top
         {"1050", false, 1050},  // on the card's own scale
     };
@@ -151,8 +155,9 @@ TEST(AtiVoltage, RequestedValuesMapToLevelIndicesOfTheScale) {
         AtiMachine m;
         const auto r = m.runAfterStartUp(kCard, {std::string("ZXSetCurrentVoltageLevel 0 ") + c.request},
                                          c.profileScale ? kProfileScale : "");
-        EXPECT_EQ(r.of("ZXSetCurrentVoltageLevel"), "0");
-        EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"), (Lines{rows(c.cardVoltage, c.cardVoltage, c.cardVoltage)}));
+        EXPECT_EQ(r.of("ZXSetCurrentVoltageLevel"), c.cardVoltage != 0 ? "0" : "1");
+        EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"),
+                  c.cardVoltage != 0 ? Lines{rows(c.cardVoltage, c.cardVoltage, c.cardVoltage)} : Lines{});
     }
 }
 

@@ -117,8 +117,9 @@ TEST_F(NvRegulatorE2E, Kind1VoltagesBecomeClampedStepsOnThePins) {
          "ZXSetPerformanceVoltageLevel 0 3 799 ZXGetCurrentVoltage 0",
          "ZXSetPerformanceVoltageLevel 0 3 5 ZXGetCurrentVoltage 0", "ZXSetVoltageDefault 0 ZXGetCurrentVoltage 0"});
     EXPECT_EQ(r.allOf("ZXGetCurrentVoltage"),
-              (Strings{"0 1300 20", "0 1300 20", "0 1275 19", "0 800 0", "0 1300 20", "0 925 5", "0 1100 12"}));
-    EXPECT_EQ(r.allOf("ZXSetPerformanceVoltageLevel"), Strings(6, "0"));
+              (Strings{"0 1300 20", "0 1300 20", "0 1275 19", "0 800 0", "0 800 0", "0 925 5", "0 1100 12"}));
+    // 799 is below the minimum and no step number (the top step is 20): refused, the pins keep 800.
+    EXPECT_EQ(r.allOf("ZXSetPerformanceVoltageLevel"), (Strings{"0", "0", "0", "0", "1", "0"}));
     EXPECT_EQ(r.of("ZXSetVoltageDefault"), "0");
     EXPECT_EQ(regulatorState(), "vid=16 voltage=1100 mem=0 pwm=0");  // step 12 is code 16
 

@@ -105,7 +105,8 @@ inline constexpr const char* kNvScenario =
     "clock sel=2 domain=7 freq=1625000 min=300000 max=1800000\n"
     "thermal temp=52\n"
     "cooler type=1 target=1 min=30 max=100 level=45\n"
-    "regulator kind=1 base=800 step=25\n";
+    "regulator kind=1 base=800 step=25\n"
+    "i2c addr=0x3E reg=0x10 value=0x04\n";  // pins 21, 10, 11, 12, 22 at 00001: step 12
 inline constexpr const char* kNvInstance = "PCI\\VEN_10DE&DEV_0622&SUBSYS_B1117A3C&REV_A2\\0000:01:00.0";
 inline constexpr const char* kNvProfile =
     "[10DE_0622_B111_7A3C]\n"

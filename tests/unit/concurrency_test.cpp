@@ -116,7 +116,7 @@ TEST(ConcurrentStore, FourWritingProcessesLoseNoValue) {
             bool ok = ::read(gate[0], &go, 1) == 0;
             for (int i = 0; ok && i < 60; ++i) {
                 const std::string n = name(w, i);
-                ok = zx::platform::posix::storeSet(key, n.c_str(), zx::platform::kRegSz,
+                ok = zx::platform::native().storeSet(key, n.c_str(), zx::platform::kRegSz,
                                                    reinterpret_cast<const std::uint8_t*>(n.c_str()),
                                                    static_cast<std::uint32_t>(n.size() + 1));
             }
@@ -134,7 +134,7 @@ TEST(ConcurrentStore, FourWritingProcessesLoseNoValue) {
         for (int i = 0; i < 60; ++i) {
             char data[32] = {};
             std::uint32_t type = 0, size = sizeof data;
-            EXPECT_EQ(zx::platform::posix::storeQuery(key, name(w, i).c_str(), &type,
+            EXPECT_EQ(zx::platform::native().storeQuery(key, name(w, i).c_str(), &type,
                                                       reinterpret_cast<std::uint8_t*>(data), &size),
                       zx::platform::StoreResult::Ok);
             EXPECT_EQ(std::string(data), name(w, i));

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/backend.h"
+#include "support/forwarding_backend.h"
 #include "api/state.h"
 #include "support/in_process_machine.h"
 #include "zxdisplay.h"
@@ -34,60 +35,20 @@ bool cleared(const VgaInfoDescription* d) {
 
 // Records each call as "name(arguments)", an output as "*", and whether every
 // output arrived cleared.
-class RecordingBackend final : public zx::Backend {
+class RecordingBackend final : public zxtest::ForwardingBackend<RecordingBackend> {
 public:
     std::vector<std::string> calls;
     StatusCode answer = StatusCode::Ok;
     bool outputsWereClear = true;
 
-    StatusCode getControlMode(U* o) override { return rec("getControlMode", o); }
-    StatusCode getGpuCount(U* o) override { return rec("getGpuCount", o); }
-    StatusCode getCurrentPerformanceLevel(U g, U* o) override { return rec("getCurrentPerformanceLevel", g, o); }
-    StatusCode getVgaInfoDescription(U g, VgaInfoDescription* o) override { return rec("getVgaInfoDescription", g, o); }
-    StatusCode getCurrentVoltage(U g, U* o, U* o2) override { return rec("getCurrentVoltage", g, o, o2); }
-    StatusCode getPerformanceLevelVoltages(U g, LevelValues* o) override { return rec("getPerformanceLevelVoltages", g, o); }
-    StatusCode getPerformanceDefaultVoltages(U g, LevelValues* o) override { return rec("getPerformanceDefaultVoltages", g, o); }
-    StatusCode getVoltageInfo(U g, RangeInfo* o) override { return rec("getVoltageInfo", g, o); }
-    StatusCode get2DDefaultVoltage(U g, U* o) override { return rec("get2DDefaultVoltage", g, o); }
-    StatusCode setCurrentVoltageLevel(U g, U a) override { return rec("setCurrentVoltageLevel", g, a); }
-    StatusCode setPerformanceVoltageLevel(U g, U a, U b) override { return rec("setPerformanceVoltageLevel", g, a, b); }
-    StatusCode setVoltageDefault(U g) override { return rec("setVoltageDefault", g); }
-    StatusCode getCurrentMemoryVoltageLevel(U g, U* o) override { return rec("getCurrentMemoryVoltageLevel", g, o); }
-    StatusCode getMemoryVoltageInfo(U g, RangeInfo* o) override { return rec("getMemoryVoltageInfo", g, o); }
-    StatusCode getMemoryVoltageDefault(U g, U* o) override { return rec("getMemoryVoltageDefault", g, o); }
-    StatusCode setCurrentMemoryVoltageLevel(U g, U a) override { return rec("setCurrentMemoryVoltageLevel", g, a); }
-    StatusCode setMemoryVoltageDefault(U g) override { return rec("setMemoryVoltageDefault", g); }
-    StatusCode getPerformanceLevelGpuClocks(U g, LevelValues* o) override { return rec("getPerformanceLevelGpuClocks", g, o); }
-    StatusCode getGpuClockInfo(U g, RangeInfo* o) override { return rec("getGpuClockInfo", g, o); }
-    StatusCode getGpuClockInfoEx(U g, U a, RangeInfo* o) override { return rec("getGpuClockInfoEx", g, a, o); }
-    StatusCode getPerformanceDefaultGpuClocks(U g, LevelValues* o) override { return rec("getPerformanceDefaultGpuClocks", g, o); }
-    StatusCode setPerformanceLevelGpuClock(U g, U a, U b) override { return rec("setPerformanceLevelGpuClock", g, a, b); }
-    StatusCode setGpuClockDefault(U g) override { return rec("setGpuClockDefault", g); }
-    StatusCode getPerformanceLevelMemoryClocks(U g, LevelValues* o) override { return rec("getPerformanceLevelMemoryClocks", g, o); }
-    StatusCode getMemoryClockInfo(U g, RangeInfo* o) override { return rec("getMemoryClockInfo", g, o); }
-    StatusCode getMemoryClockInfoEx(U g, U a, RangeInfo* o) override { return rec("getMemoryClockInfoEx", g, a, o); }
-    StatusCode getPerformanceDefaultMemoryClocks(U g, LevelValues* o) override { return rec("getPerformanceDefaultMemoryClocks", g, o); }
-    StatusCode setPerformanceLevelMemoryClock(U g, U a, U b) override { return rec("setPerformanceLevelMemoryClock", g, a, b); }
-    StatusCode setMemoryClockDefault(U g) override { return rec("setMemoryClockDefault", g); }
-    StatusCode getPerformanceLevelShaderClocks(U g, LevelValues* o) override { return rec("getPerformanceLevelShaderClocks", g, o); }
-    StatusCode getShaderClockInfo(U g, RangeInfo* o) override { return rec("getShaderClockInfo", g, o); }
-    StatusCode getShaderClockInfoEx(U g, U a, RangeInfo* o) override { return rec("getShaderClockInfoEx", g, a, o); }
-    StatusCode getPerformanceDefaultShaderClocks(U g, LevelValues* o) override { return rec("getPerformanceDefaultShaderClocks", g, o); }
-    StatusCode setPerformanceLevelShaderClock(U g, U a, U b) override { return rec("setPerformanceLevelShaderClock", g, a, b); }
-    StatusCode setShaderClockDefault(U g) override { return rec("setShaderClockDefault", g); }
-    StatusCode getCurrentPwmClockLevel(U g, U* o) override { return rec("getCurrentPwmClockLevel", g, o); }
-    StatusCode getPwmClockInfo(U g, RangeInfo* o) override { return rec("getPwmClockInfo", g, o); }
-    StatusCode getPwmClockDefault(U g, U* o) override { return rec("getPwmClockDefault", g, o); }
-    StatusCode setCurrentPwmClockLevel(U g, U a) override { return rec("setCurrentPwmClockLevel", g, a); }
-    StatusCode setPwmClockDefault(U g) override { return rec("setPwmClockDefault", g); }
-    StatusCode getTemperature(U g, U* o) override { return rec("getTemperature", g, o); }
-    StatusCode getUsage(U g, U* o) override { return rec("getUsage", g, o); }
-    StatusCode getDacLevel(U g, U* o) override { return rec("getDacLevel", g, o); }
-    StatusCode setDacLevel(U g, U a) override { return rec("setDacLevel", g, a); }
-    StatusCode getFanSpeedInfo(U g, U a, RangeInfo* o, U b) override { return rec("getFanSpeedInfo", g, a, o, b); }
-    StatusCode getFanSpeed(U g, U a, U* o, U b) override { return rec("getFanSpeed", g, a, o, b); }
-    StatusCode setFanSpeed(U g, U a, U b, U c) override { return rec("setFanSpeed", g, a, b, c); }
-    StatusCode setFanSpeedDefault(U g, U a, U b) override { return rec("setFanSpeedDefault", g, a, b); }
+    template <class... Args>
+    StatusCode respond(const char* name, Args... args) {
+        std::string call = std::string(name) + "(";
+        const char* separator = "";
+        ((call += separator, call += text(args), separator = ","), ...);
+        calls.push_back(call + ")");
+        return answer;
+    }
 
 private:
     static std::string text(U value) { return std::to_string(value); }
@@ -95,14 +56,6 @@ private:
     std::string text(T* output) {
         outputsWereClear &= cleared(output);
         return "*";
-    }
-    template <class... Args>
-    StatusCode rec(const char* name, Args... args) {
-        std::string call = std::string(name) + "(";
-        const char* separator = "";
-        ((call += separator, call += text(args), separator = ","), ...);
-        calls.push_back(call + ")");
-        return answer;
     }
 };
 

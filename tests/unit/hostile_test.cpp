@@ -172,7 +172,7 @@ TEST(HostileSysfs, FilesAreReadBoundedAndNeverTrusted) {
         spoil(zxtest::sysfsRoot() + "/class/drm/card" + std::to_string(i) + "-DP-1/status", statuses[i]);
     }
     std::vector<zx::platform::DeviceRecord> devices;
-    ASSERT_TRUE(zx::platform::posix::listDevices(devices));
+    ASSERT_TRUE(zx::platform::native().listDevices(devices));
     ASSERT_EQ(devices.size(), 3u);
     const std::string endlessSubsystemVendor = "PCI\\VEN_10DE&DEV_0611&SUBSYS_A1020000&REV_A2\\0000:03";
     EXPECT_EQ(devices[0].instanceId.substr(0, endlessSubsystemVendor.size()), endlessSubsystemVendor);

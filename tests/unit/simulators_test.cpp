@@ -50,6 +50,7 @@ TEST(SimulatorScenarios, ABadAtiLineIsNamedAndBreaksTheLibrary) {
     const BadLine cases[] = {
         {"gpu bus=1\nlevel engine=1 memory=2\n", 2, "level needs voltage="},
         {"fault op=GetODParameters status=-1 speed=75\n", 1, "only the I2C entry points have a speed"},
+        {"fault op=WriteAndReadI2CEx status=-1 action=2\n", 1, "action=2 is not read or write"},
         {"frobnicate\n", 1, "unknown directive 'frobnicate'"},
     };
     for (const BadLine& c : cases) {

@@ -21,7 +21,7 @@ namespace zxwin {
 // the card data files lie there.
 inline std::string programFolder() {
     std::string folder;
-    zx::platform::win32::executableFolder(folder);
+    zx::platform::native().executableFolder(folder);
     return folder;
 }
 

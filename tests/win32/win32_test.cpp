@@ -213,7 +213,7 @@ TEST(Win32Dynload, NeverFromTheCurrentFolder) {
     char previous[MAX_PATH] = {};
     ::GetCurrentDirectoryA(MAX_PATH, previous);
     ASSERT_TRUE(::SetCurrentDirectoryA(folder.c_str()));
-    const zx::platform::NativeHandle planted = win32::loadLibrary("zxcwdonly.dll");
+    const zx::platform::NativeHandle planted = zx::platform::native().loadLibrary("zxcwdonly.dll");
     const HMODULE plain = ::LoadLibraryA("zxcwdonly.dll");
     ::SetCurrentDirectoryA(previous);
     EXPECT_EQ(planted, 0);
@@ -229,7 +229,7 @@ TEST(Win32Dynload, NeverFromTheCurrentFolder) {
 int main(int argc, char** argv) {
     if (argc == 2 && std::string(argv[1]) == "--hold-lock") {
         const HANDLE release = ::OpenEventA(SYNCHRONIZE, FALSE, kReleaseEvent);
-        std::printf("%s\n", win32::takeNamedLock("ZXDisplayLibMutex") == NamedLockResult::Created ? "held" : "refused");
+        std::printf("%s\n", zx::platform::native().takeNamedLock("ZXDisplayLibMutex") == NamedLockResult::Created ? "held" : "refused");
         std::fflush(stdout);
         return ::WaitForSingleObject(release, 60000) == WAIT_OBJECT_0 ? 0 : 1;
     }

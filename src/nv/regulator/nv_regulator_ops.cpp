@@ -29,9 +29,10 @@ bool readStoreValue(const NvState& st, const char* name, std::uint32_t& value) {
 }
 
 // Programs a GPU voltage on the card's regulator. Kind 1 maps the voltage to
-// a step with kind1Step unless the step is given; kind 2 counts steps from
-// the stored GPUVoltageStart and records the voltage in GPUVoltageCurrent once
-// the pins carry it.
+// a step with stepOfRequest (clamp) or counts it from GPUVoltageMin; kind 2
+// counts steps from the stored GPUVoltageStart and records, per GPU, the
+// voltage the pins took once they carry it. A voltage that names no step of
+// the table is refused before anything is written.
 StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) {
     const NvState& st = nvState();
     const NvCardProfile& p = st.profile;
@@ -51,46 +52,51 @@ StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) 
         if (!vidCode(kVid3Bit, step) || !NvWriteGpuVoltageStep(handle, 2, step, p.GPUVoltageStep)) {
             return StatusCode::Failed;
         }
-        // The voltage is the card's only record of what it runs at; a store
-        // that cannot keep it is not reported, the pins are set.
-        registryWrite(platform::current(), st.cardRegistryKey, kGpuVoltageCurrentValue,
-                      static_cast<std::int32_t>(voltage));
+        // The pins are set; the store is the card's only record of what it
+        // runs at. One that cannot keep it is not reported.
+        registryWrite(platform::current(), st.cardRegistryKey, gpuVoltageCurrentName(gpu).c_str(),
+                      static_cast<std::int32_t>(valueOfStep(step, start, p.GPUVoltageStep)));
         return StatusCode::Ok;
     }
-    if (!clamp && voltage < p.GPUVoltageMin) {
+    std::optional<std::uint32_t> step;
+    if (clamp) {
+        step = stepOfRequest(voltage, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep);
+    } else if (voltage >= p.GPUVoltageMin) {
+        step = stepOf(voltage, p.GPUVoltageMin, p.GPUVoltageStep);
+    }
+    if (!step || !vidCode(kind1Table(p.GPUVoltageStep), *step)) {
         return StatusCode::Failed;
     }
-    const std::uint32_t step = clamp ? kind1Step(voltage, p.GPUVoltageMin, p.GPUVoltageMax, p.GPUVoltageStep)
-                                     : stepOf(voltage, p.GPUVoltageMin, p.GPUVoltageStep);
-    if (!vidCode(kind1Table(p.GPUVoltageStep), step)) {
-        return StatusCode::Failed;
-    }
-    return result(NvWriteGpuVoltageStep(handle, 1, step, p.GPUVoltageStep));
+    return result(NvWriteGpuVoltageStep(handle, 1, *step, p.GPUVoltageStep));
 }
 
 // The current voltage and what the regulator reports it as: kind 1 the step
-// on the pins, kind 2 the stored voltage (0 when there is none).
+// on the pins (a code outside the table is no voltage), kind 2 the voltage
+// stored for the GPU (0 when there is none).
 StatusCode currentVoltage(std::uint32_t gpu, std::uint32_t& voltage, std::uint32_t& reported) {
     const NvState& st = nvState();
     const NvCardProfile& p = st.profile;
     if (!hasRegulator(st)) {
         return StatusCode::NotSupported;
     }
+    const NvGpuHandle handle = gpuHandle(gpu);
+    if (handle == nullptr) {
+        return StatusCode::Failed;
+    }
     if (st.regulatorKind == RegulatorKind::RegistryVoltage) {
         std::uint32_t stored = 0;
-        if (!readStoreValue(st, kGpuVoltageCurrentValue, stored)) {
+        if (!readStoreValue(st, gpuVoltageCurrentName(gpu).c_str(), stored)) {
             stored = 0;
         }
         voltage = reported = stored;
         return StatusCode::Ok;
     }
-    const NvGpuHandle handle = gpuHandle(gpu);
     std::uint32_t step = 0;
-    if (handle == nullptr || !NvReadGpuVoltageStep(handle, p.GPUVoltageStep, step)) {
+    if (!NvReadGpuVoltageStep(handle, p.GPUVoltageStep, step)) {
         return StatusCode::Failed;
     }
     reported = step;
-    voltage = step * p.GPUVoltageStep + p.GPUVoltageMin;
+    voltage = valueOfStep(step, p.GPUVoltageMin, p.GPUVoltageStep);
     return StatusCode::Ok;
 }
 
@@ -110,8 +116,9 @@ StatusCode writePwmClock(std::uint32_t gpu, std::uint32_t level) {
         return StatusCode::NotSupported;
     }
     const NvGpuHandle handle = gpuHandle(gpu);
-    return result(level < kPwmClockLevels && handle != nullptr &&
-                  NvWriteRegulatorPin(handle, kindOf(st), kPwmClockPin, level));
+    PinWrites writes;
+    writes.add(kPwmClockPin, level);
+    return result(level < kPwmClockLevels && handle != nullptr && writePins(handle, kindOf(st), writes));
 }
 
 // Only the pin controller of kind 1 can be read back.

@@ -6,79 +6,42 @@ namespace zx::nv::regulator {
 
 namespace {
 
-// Register offsets within a port's block.
-constexpr std::uint8_t kLevels = 0;     // kind 1: pin levels; kind 2: output latch (active low)
-constexpr std::uint8_t kOutputs = 1;    // kind 1: output levels
-constexpr std::uint8_t kConfig2 = 2;
-constexpr std::uint8_t kConfig3 = 3;
-constexpr std::uint8_t kConfig4 = 4;
-constexpr std::uint8_t kDirection = 5;  // kind 2: pins enabled as outputs
+namespace pc = zx::regulator;
 
-struct PinPlace {
-    std::uint8_t device;
-    std::uint8_t block;
-    std::uint8_t mask;
+class NvPinBus final : public pc::PinBus {
+public:
+    NvPinBus(NvGpuHandle gpu, std::uint8_t device) : gpu_(gpu), device_(device) {}
+    bool read(std::uint8_t reg, std::uint8_t& value) override { return i2cRead(gpu_, device_, reg, value); }
+    bool write(std::uint8_t reg, std::uint8_t value) override { return i2cWrite(gpu_, device_, reg, value); }
+
+private:
+    NvGpuHandle gpu_;
+    std::uint8_t device_;
 };
 
-// Only the low 16 bits of a pin number count.
-PinPlace placeOf(unsigned kind, std::uint32_t pin) {
-    const unsigned p = pin & 0xFFFFu;
-    const unsigned port = p / 10 - 1;
-    const std::uint8_t mask = static_cast<std::uint8_t>(1u << (p % 10));
-    if (kind == 2) {
-        return {kRegistryRegulatorAddress, static_cast<std::uint8_t>(0x10 + 0x10 * port), mask};
-    }
-    return {kPinControllerAddress, static_cast<std::uint8_t>(0x10 * port), mask};
+constexpr pc::Controller kKind1{pc::Programming::OutputBeforeConfig3, 0x00};
+constexpr pc::Controller kKind2{pc::Programming::ActiveLow, 0x10};
+
+const pc::Controller& controllerOf(unsigned kind) { return kind == 2 ? kKind2 : kKind1; }
+NvPinBus busOf(NvGpuHandle gpu, unsigned kind) {
+    return NvPinBus(gpu, kind == 2 ? kRegistryRegulatorAddress : kPinControllerAddress);
 }
 
 }  // namespace
 
 bool NvWriteRegulatorPin(NvGpuHandle gpu, unsigned kind, std::uint32_t pin, unsigned level) {
-    const PinPlace at = placeOf(kind, pin);
-    const std::uint8_t b = at.block;
-    std::uint8_t s = 0;
-    if (!i2cRead(gpu, at.device, b, s)) {
-        return false;
-    }
-    if (kind == 2) {
-        const std::uint8_t n = static_cast<std::uint8_t>(level == 0 ? s | at.mask : s & ~at.mask);
-        std::uint8_t d = 0;
-        if (!i2cRead(gpu, at.device, static_cast<std::uint8_t>(b + kDirection), d)) {
-            return false;
-        }
-        const std::uint8_t e = static_cast<std::uint8_t>(d | at.mask);
-        const std::uint8_t notE = static_cast<std::uint8_t>(~e);
-        return i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kOutputs), notE) &&
-               i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kConfig3), notE) &&
-               i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kLevels), n) &&
-               i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kDirection), e);
-    }
-    const std::uint8_t n = static_cast<std::uint8_t>(level == 1 ? s | at.mask : s & ~at.mask);
-    return i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kDirection), 0xFF) &&
-           i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kConfig4), 0x00) &&
-           i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kConfig2), 0x00) &&
-           i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kOutputs), n) &&
-           i2cWrite(gpu, at.device, static_cast<std::uint8_t>(b + kConfig3), 0x00);
+    NvPinBus bus = busOf(gpu, kind);
+    return pc::writePin(bus, controllerOf(kind), pin, level);
 }
 
 bool NvReadRegulatorPin(NvGpuHandle gpu, std::uint32_t pin, unsigned& level) {
-    const PinPlace at = placeOf(1, pin);
-    std::uint8_t byte = 0;
-    if (!i2cRead(gpu, at.device, at.block, byte)) {
-        level = 0;
-        return false;
-    }
-    level = (byte & at.mask) == at.mask ? 1 : 0;
-    return true;
+    NvPinBus bus = busOf(gpu, 1);
+    return pc::readPin(bus, kKind1, pin, level);
 }
 
 bool writePins(NvGpuHandle gpu, unsigned kind, const PinWrites& writes) {
-    for (unsigned i = 0; i < writes.count; ++i) {
-        if (!NvWriteRegulatorPin(gpu, kind, writes.items[i].pin, writes.items[i].level)) {
-            return false;
-        }
-    }
-    return true;
+    NvPinBus bus = busOf(gpu, kind);
+    return pc::writePins(bus, controllerOf(kind), writes);
 }
 
 bool NvWriteGpuVoltageStep(NvGpuHandle gpu, unsigned kind, std::uint32_t step, std::uint32_t gpuVoltageStep) {
@@ -98,7 +61,11 @@ bool NvReadGpuVoltageStep(NvGpuHandle gpu, std::uint32_t gpuVoltageStep, std::ui
         }
         code |= level << bit;
     }
-    step = stepFromCode(table, code);
+    const std::optional<std::uint32_t> s = stepOfCode(table, code);
+    if (!s) {
+        return false;
+    }
+    step = *s;
     return true;
 }
 

@@ -18,9 +18,6 @@ constexpr PinLevel kMemoryKind2[kMemoryVoltageLevels][2] = {
     {{16, 1}, {17, 1}},
 };
 
-void add(PinWrites& w, std::uint8_t pin, unsigned level) {
-    w.items[w.count++] = PinLevel{pin, static_cast<std::uint8_t>(level)};
-}
 
 }  // namespace
 
@@ -40,45 +37,34 @@ std::optional<PinWrites> stepWrites(const VidTable& table, std::uint32_t step, b
     PinWrites w;
     if (!kind1Order) {
         for (unsigned bit = 0; bit < table.bits; ++bit) {
-            add(w, table.pins[bit], levelOf(bit));
+            w.add(table.pins[bit], levelOf(bit));
         }
         return w;
     }
     if (step == table.exceptionStep) {
         for (std::uint8_t pin : table.exceptionZeros) {
-            add(w, pin, 0);
+            w.add(pin, 0);
         }
     } else {
         for (unsigned bit = 0; bit < table.bits; ++bit) {
             if (levelOf(bit) == 0) {
-                add(w, table.pins[bit], 0);
+                w.add(table.pins[bit], 0);
             }
         }
     }
     for (unsigned bit = 0; bit < table.bits; ++bit) {
         if (levelOf(bit) == 1) {
-            add(w, table.pins[bit], 1);
+            w.add(table.pins[bit], 1);
         }
     }
     return w;
 }
 
-std::uint32_t stepFromCode(const VidTable& table, unsigned code) {
+std::optional<std::uint32_t> stepOfCode(const VidTable& table, unsigned code) {
     if (code > table.topCode || table.topCode - code >= table.stepCount) {
-        return 0;
+        return std::nullopt;
     }
     return table.topCode - code;
-}
-
-std::uint32_t kind1Step(std::uint32_t voltage, std::uint32_t min, std::uint32_t max, std::uint32_t step) {
-    const std::uint32_t top = (max - min) / step;
-    if (voltage >= max) {
-        return top;
-    }
-    if (voltage >= min) {
-        return (voltage - min) / step;
-    }
-    return voltage < top ? voltage : top;
 }
 
 std::optional<PinWrites> memoryVoltageWrites(unsigned kind, std::uint32_t level) {
@@ -88,7 +74,7 @@ std::optional<PinWrites> memoryVoltageWrites(unsigned kind, std::uint32_t level)
     const PinLevel(&row)[2] = kind == 1 ? kMemoryKind1[level] : kMemoryKind2[level];
     PinWrites w;
     for (const PinLevel& p : row) {
-        add(w, p.pin, p.level);
+        w.add(p.pin, p.level);
     }
     return w;
 }

@@ -8,20 +8,15 @@
 #include <cstdint>
 #include <optional>
 
+#include "regulator/pin_controller.h"
+
 namespace zx::nv::regulator {
 
-// Pin number 10 x (port + 1) + bit: 10-17 port 0, 20-27 port 1.
-struct PinLevel {
-    std::uint8_t pin;
-    std::uint8_t level;  // 0 or 1
-    bool operator==(const PinLevel&) const = default;
-};
-
-// At most five pins are driven for one setting.
-struct PinWrites {
-    std::array<PinLevel, 5> items{};
-    unsigned count = 0;
-};
+using zx::regulator::PinLevel;
+using zx::regulator::PinWrites;
+using zx::regulator::stepOf;
+using zx::regulator::stepOfRequest;
+using zx::regulator::valueOfStep;
 
 // One GPU voltage VID table. Step 0 is the lowest voltage and has the highest
 // code: code = topCode - step. Bit b of the code is the level of pins[b].
@@ -58,20 +53,13 @@ std::optional<unsigned> vidCode(const VidTable& table, std::uint32_t step);
 // kind1Order: zeros first, then ones (kind 1); otherwise table pin order.
 std::optional<PinWrites> stepWrites(const VidTable& table, std::uint32_t step, bool kind1Order);
 
-// The step of pin levels read in table pin order (bit b = pins[b]); a code
-// outside the table gives step 0.
-std::uint32_t stepFromCode(const VidTable& table, unsigned code);
+// The step of pin levels read in table pin order (bit b = pins[b]); nothing
+// for a code outside the table.
+std::optional<std::uint32_t> stepOfCode(const VidTable& table, unsigned code);
 
-// Kind-1 step for a requested voltage: at or above max the top step; between
-// min and max (voltage - min) / step; below min the value is taken as a step
-// number when smaller than the top step, else the top step. Unsigned 32-bit,
-// truncating. step must not be 0.
-std::uint32_t kind1Step(std::uint32_t voltage, std::uint32_t min, std::uint32_t max, std::uint32_t step);
-
-// (voltage - base) / step, unsigned 32-bit, truncating, no clamping.
-constexpr std::uint32_t stepOf(std::uint32_t voltage, std::uint32_t base, std::uint32_t step) {
-    return (voltage - base) / step;
-}
+// Kind 1 maps a requested voltage to a step with stepOfRequest on
+// GPUVoltageMin..GPUVoltageMax; kind 2 counts steps from GPUVoltageStart with
+// stepOf.
 
 // Memory-voltage level 0-3: the pin writes in bus order for regulator kind 1
 // (level = 2 x pin 23 + pin 24; zeros first, pin 23 before pin 24) or kind 2

@@ -34,7 +34,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) {
+std::unique_ptr<BlockCipher> PosixPlatform::rc4FromPassword(const char* password) {
     if (password == nullptr) {
         password = "";
     }

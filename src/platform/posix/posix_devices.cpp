@@ -136,7 +136,7 @@ const char* setupClassName(std::uint32_t pciClass) {
     }
 }
 
-bool listDevices(std::vector<DeviceRecord>& out) {
+bool PosixPlatform::listDevices(std::vector<DeviceRecord>& out) {
     const std::string devices = sysfsRoot() + "/bus/pci/devices";
     DIR* dir = ::opendir(devices.c_str());
     if (dir == nullptr) {
@@ -162,7 +162,7 @@ bool listDevices(std::vector<DeviceRecord>& out) {
     return true;
 }
 
-unsigned osMajorVersion() {
+unsigned PosixPlatform::osMajorVersion() {
     utsname u {};
     if (::uname(&u) != 0) {
         return 0;

@@ -67,7 +67,7 @@ bool connected(const std::string& connectorFolder) {
 
 }  // namespace
 
-bool displayDevice(std::uint32_t index, DisplayDevice& out) {
+bool PosixPlatform::displayDevice(std::uint32_t index, DisplayDevice& out) {
     const std::string folder = drmFolder();
     const std::vector<std::string> names = entries(folder);
     std::vector<std::pair<long, std::string>> cards;
@@ -93,7 +93,7 @@ bool displayDevice(std::uint32_t index, DisplayDevice& out) {
     return true;
 }
 
-NativeHandle createDeviceContext(const std::string& deviceName) {
+NativeHandle PosixPlatform::createDeviceContext(const std::string& deviceName) {
     if (deviceName.empty() || deviceName.find('/') != std::string::npos || deviceName[0] == '.') {
         return 0;
     }
@@ -102,7 +102,7 @@ NativeHandle createDeviceContext(const std::string& deviceName) {
     return handle < 0 ? 0 : handle;
 }
 
-void deleteDeviceContext(NativeHandle context) {
+void PosixPlatform::deleteDeviceContext(NativeHandle context) {
     if (context > 0) {
         ::close(static_cast<int>(context));
     }

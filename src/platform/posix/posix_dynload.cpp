@@ -6,7 +6,7 @@
 
 namespace zx::platform::posix {
 
-NativeHandle loadLibrary(const char* name) {
+NativeHandle PosixPlatform::loadLibrary(const char* name) {
     if (name == nullptr || name[0] == '\0') {
         return 0;  // dlopen(nullptr) would hand back the main program
     }
@@ -14,14 +14,14 @@ NativeHandle loadLibrary(const char* name) {
     return reinterpret_cast<NativeHandle>(::dlopen(name, RTLD_NOW | RTLD_LOCAL));
 }
 
-void* findSymbol(NativeHandle library, const char* name) {
+void* PosixPlatform::findSymbol(NativeHandle library, const char* name) {
     if (library == 0 || name == nullptr) {
         return nullptr;
     }
     return ::dlsym(reinterpret_cast<void*>(library), name);
 }
 
-void freeLibrary(NativeHandle library) {
+void PosixPlatform::freeLibrary(NativeHandle library) {
     if (library != 0) {
         ::dlclose(reinterpret_cast<void*>(library));
     }

@@ -205,7 +205,7 @@ bool createFolders(const std::string& path) {
     return isDirectory(path);
 }
 
-bool documentsFolder(std::string& out) {
+bool PosixPlatform::documentsFolder(std::string& out) {
     std::string home;
     if (!homeFolder(home)) {
         return false;
@@ -223,7 +223,7 @@ bool documentsFolder(std::string& out) {
     return true;
 }
 
-bool executableFolder(std::string& out) {
+bool PosixPlatform::executableFolder(std::string& out) {
     std::vector<char> buf(4096);
     for (;;) {
         const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -243,20 +243,20 @@ bool executableFolder(std::string& out) {
     }
 }
 
-bool createFolder(const std::string& path) {
+bool PosixPlatform::createFolder(const std::string& path) {
     if (::mkdir(path.c_str(), 0700) == 0) {
         return true;
     }
     return errno == EEXIST && isDirectory(path);
 }
 
-bool deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool PosixPlatform::deleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
-bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) {
+bool PosixPlatform::readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) {
     return readRegularFile(path, maxSize, out);
 }
 
-std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) {
+std::unique_ptr<FileWriter> PosixPlatform::createPrivateFile(const std::string& path) {
     // Only a file this call creates is ever used: O_EXCL|O_NOFOLLOW refuses
     // whatever stands at the path, a link included. Such an entry is removed
     // (unlink never follows a link) and the creation tried again, a bounded

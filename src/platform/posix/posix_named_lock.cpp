@@ -189,7 +189,7 @@ int fcntlRetrying(int fd, int command, struct flock* fl) {
 
 }  // namespace
 
-NamedLockResult takeNamedLock(const char* name) {
+NamedLockResult PosixPlatform::takeNamedLock(const char* name) {
     LockSlot* slot = slotFor(name);
     if (slot == nullptr) {
         return NamedLockResult::Failed;
@@ -214,7 +214,7 @@ NamedLockResult takeNamedLock(const char* name) {
     return result;
 }
 
-NamedLockState namedLockState(const char* name) {
+NamedLockState PosixPlatform::namedLockState(const char* name) {
     LockSlot* slot = slotFor(name);
     if (slot == nullptr) {
         return NamedLockState::Free;
@@ -233,7 +233,7 @@ NamedLockState namedLockState(const char* name) {
     return fl.l_type == F_UNLCK ? NamedLockState::Free : NamedLockState::HeldElsewhere;
 }
 
-bool releaseNamedLock(const char* name) {
+bool PosixPlatform::releaseNamedLock(const char* name) {
     LockSlot* slot = slotFor(name);
     if (slot == nullptr) {
         return false;

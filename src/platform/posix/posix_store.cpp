@@ -306,7 +306,7 @@ std::string normaliseKeyPath(const std::string& keyPath) {
     return out;
 }
 
-bool storeKeyExists(const std::string& keyPath) {
+bool PosixPlatform::storeKeyExists(const std::string& keyPath) {
     const std::string path = normaliseKeyPath(keyPath);
     if (path.empty()) {
         return true;  // the root key always exists
@@ -319,7 +319,7 @@ bool storeKeyExists(const std::string& keyPath) {
     return st && st.bind(1, path) && st.step() == SQLITE_ROW;
 }
 
-bool storeCreateKey(const std::string& keyPath) {
+bool PosixPlatform::storeCreateKey(const std::string& keyPath) {
     Connection db;
     if (!db) {
         return false;
@@ -328,7 +328,7 @@ bool storeCreateKey(const std::string& keyPath) {
     return tx && ensureKey(db.get(), normaliseKeyPath(keyPath)) && tx.commit();
 }
 
-StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
+StoreResult PosixPlatform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
                        std::uint32_t* size) {
     if (data != nullptr && size == nullptr) {
         return StoreResult::Failed;
@@ -378,7 +378,7 @@ StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32
     return StoreResult::Ok;
 }
 
-bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
+bool PosixPlatform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
               std::uint32_t size) {
     if (data == nullptr && size != 0) {
         return false;

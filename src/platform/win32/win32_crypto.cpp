@@ -58,7 +58,7 @@ HCRYPTKEY deriveKey(HCRYPTPROV provider, const char* password) {
 
 }  // namespace
 
-std::unique_ptr<BlockCipher> rc4FromPassword(const char* password) {
+std::unique_ptr<BlockCipher> Win32Platform::rc4FromPassword(const char* password) {
     if (password == nullptr) {
         password = "";
     }

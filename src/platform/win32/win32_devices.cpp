@@ -42,7 +42,7 @@ void readDeviceKey(DeviceRecord& rec) {
 
 }  // namespace
 
-bool listDevices(std::vector<DeviceRecord>& out) {
+bool Win32Platform::listDevices(std::vector<DeviceRecord>& out) {
     const HDEVINFO set = ::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
     if (set == INVALID_HANDLE_VALUE) {
         return false;
@@ -64,7 +64,7 @@ bool listDevices(std::vector<DeviceRecord>& out) {
     return true;
 }
 
-unsigned osMajorVersion() {
+unsigned Win32Platform::osMajorVersion() {
     OSVERSIONINFOA version {};
     version.dwOSVersionInfoSize = sizeof version;
     static_assert(sizeof(OSVERSIONINFOA) == 148);

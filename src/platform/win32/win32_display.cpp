@@ -17,7 +17,7 @@ static_assert(kRecordSize == 168);
 
 }  // namespace
 
-bool displayDevice(std::uint32_t index, DisplayDevice& out) {
+bool Win32Platform::displayDevice(std::uint32_t index, DisplayDevice& out) {
     DISPLAY_DEVICEA device {};
     device.cb = kRecordSize;
     if (!::EnumDisplayDevicesA(nullptr, index, &device, 0)) {
@@ -29,14 +29,14 @@ bool displayDevice(std::uint32_t index, DisplayDevice& out) {
     return true;
 }
 
-NativeHandle createDeviceContext(const std::string& deviceName) {
+NativeHandle Win32Platform::createDeviceContext(const std::string& deviceName) {
     if (deviceName.empty()) {
         return 0;
     }
     return reinterpret_cast<NativeHandle>(::CreateDCA(nullptr, deviceName.c_str(), nullptr, nullptr));
 }
 
-void deleteDeviceContext(NativeHandle context) {
+void Win32Platform::deleteDeviceContext(NativeHandle context) {
     if (context != 0) {
         ::DeleteDC(reinterpret_cast<HDC>(context));
     }

@@ -18,7 +18,7 @@ bool hasSearchFlags() {
 
 }  // namespace
 
-NativeHandle loadLibrary(const char* name) {
+NativeHandle Win32Platform::loadLibrary(const char* name) {
     if (name == nullptr || name[0] == '\0') {
         return 0;
     }
@@ -31,14 +31,14 @@ NativeHandle loadLibrary(const char* name) {
     return reinterpret_cast<NativeHandle>(::LoadLibraryA(name));
 }
 
-void* findSymbol(NativeHandle library, const char* name) {
+void* Win32Platform::findSymbol(NativeHandle library, const char* name) {
     if (library == 0 || name == nullptr) {
         return nullptr;
     }
     return reinterpret_cast<void*>(::GetProcAddress(reinterpret_cast<HMODULE>(library), name));
 }
 
-void freeLibrary(NativeHandle library) {
+void Win32Platform::freeLibrary(NativeHandle library) {
     if (library != 0) {
         ::FreeLibrary(reinterpret_cast<HMODULE>(library));
     }

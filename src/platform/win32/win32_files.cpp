@@ -139,7 +139,7 @@ private:
 
 }  // namespace
 
-bool documentsFolder(std::string& out) {
+bool Win32Platform::documentsFolder(std::string& out) {
     char path[MAX_PATH] = {};
     if (!::SHGetSpecialFolderPathA(nullptr, path, CSIDL_PERSONAL, TRUE)) {
         return false;
@@ -155,7 +155,7 @@ bool documentsFolder(std::string& out) {
     return true;
 }
 
-bool executableFolder(std::string& out) {
+bool Win32Platform::executableFolder(std::string& out) {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {
         const DWORD n = ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -178,16 +178,16 @@ bool executableFolder(std::string& out) {
     }
 }
 
-bool createFolder(const std::string& path) {
+bool Win32Platform::createFolder(const std::string& path) {
     if (::CreateDirectoryA(path.c_str(), nullptr)) {
         return true;
     }
     return ::GetLastError() == ERROR_ALREADY_EXISTS && isDirectory(path);
 }
 
-bool deleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
+bool Win32Platform::deleteFile(const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }
 
-bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) {
+bool Win32Platform::readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) {
     const HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -199,7 +199,7 @@ bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uin
     return ok;
 }
 
-std::unique_ptr<FileWriter> createPrivateFile(const std::string& path) {
+std::unique_ptr<FileWriter> Win32Platform::createPrivateFile(const std::string& path) {
     // CREATE_NEW refuses whatever stands at the path, a link included, so
     // only a file this call creates is ever used. Such an entry is removed
     // (DeleteFileA removes a link, never its target) and the creation tried

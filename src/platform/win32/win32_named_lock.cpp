@@ -79,7 +79,7 @@ LockSlot* slotFor(const char* name) {
 
 }  // namespace
 
-NamedLockResult takeNamedLock(const char* name) {
+NamedLockResult Win32Platform::takeNamedLock(const char* name) {
     LockSlot* slot = slotFor(name);
     if (slot == nullptr) {
         return NamedLockResult::Failed;
@@ -105,7 +105,7 @@ NamedLockResult takeNamedLock(const char* name) {
     return result;
 }
 
-NamedLockState namedLockState(const char* name) {
+NamedLockState Win32Platform::namedLockState(const char* name) {
     LockSlot* slot = slotFor(name);
     if (slot == nullptr) {
         return NamedLockState::Free;
@@ -121,7 +121,7 @@ NamedLockState namedLockState(const char* name) {
     return ::GetLastError() == ERROR_ACCESS_DENIED ? NamedLockState::HeldElsewhere : NamedLockState::Free;
 }
 
-bool releaseNamedLock(const char* name) {
+bool Win32Platform::releaseNamedLock(const char* name) {
     LockSlot* slot = slotFor(name);
     if (slot == nullptr) {
         return false;

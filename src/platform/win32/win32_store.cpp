@@ -57,17 +57,17 @@ std::string normaliseKeyPath(const std::string& keyPath) {
     return out;
 }
 
-bool storeKeyExists(const std::string& keyPath) {
+bool Win32Platform::storeKeyExists(const std::string& keyPath) {
     Key key;
     return key.open(normaliseKeyPath(keyPath), KEY_READ) == ERROR_SUCCESS;
 }
 
-bool storeCreateKey(const std::string& keyPath) {
+bool Win32Platform::storeCreateKey(const std::string& keyPath) {
     Key key;
     return key.create(normaliseKeyPath(keyPath));
 }
 
-StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
+StoreResult Win32Platform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
                        std::uint32_t* size) {
     if (data != nullptr && size == nullptr) {
         return StoreResult::Failed;
@@ -114,7 +114,7 @@ StoreResult storeQuery(const std::string& keyPath, const char* name, std::uint32
     return StoreResult::Ok;
 }
 
-bool storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
+bool Win32Platform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
               std::uint32_t size) {
     if (data == nullptr && size != 0) {
         return false;
