@@ -46,6 +46,22 @@ ini::Profile readTemporaryProfile(const std::string& dataPath, const std::string
     return read ? ini::Profile(std::string(bytes.begin(), bytes.end())) : ini::Profile();
 }
 
+}  // namespace
+
+std::string findDataFile(platform::Platform& os, const char* name) {
+    std::vector<std::string> folders;
+    os.dataFolders(folders);
+    std::vector<std::uint8_t> probe;
+    for (const std::string& folder : folders) {
+        if (os.readFile(folder + name, carddata::kMaxDataFileSize, probe)) {
+            return folder + name;
+        }
+    }
+    return folders.empty() ? std::string() : folders.front() + name;
+}
+
+namespace {
+
 StatusCode startBackend(Backend& backend, const AdapterTable& table, const char* cardId,
                         const ini::Profile& profile) {
     StatusCode result = backend.startUp(table);
@@ -94,10 +110,7 @@ StatusCode initLib() {
     os.createFolder(tempFolder);
     const std::string profilePath = tempFolder + sep + kTempProfileName;
 
-    std::string dataPath;
-    if (os.executableFolder(dataPath)) {
-        dataPath += kind == VendorKind::Ati ? kAtiDataFileName : kNvDataFileName;
-    }
+    const std::string dataPath = findDataFile(os, kind == VendorKind::Ati ? kAtiDataFileName : kNvDataFileName);
     // An unreadable data file leaves an empty profile; the reader copes.
     const ini::Profile profile = readTemporaryProfile(dataPath, profilePath, os);
 

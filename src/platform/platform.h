@@ -93,6 +93,9 @@ public:
     // Folder of the running executable (not of this library), ending in the
     // path separator.
     virtual bool executableFolder(std::string& out) = 0;
+    // The folders to look for card data files in, best first, each ending in
+    // the path separator; the executable's folder among them.
+    virtual void dataFolders(std::vector<std::string>& out) = 0;
     // Creates one folder; an existing folder counts as success.
     virtual bool createFolder(const std::string& path) = 0;
     virtual bool deleteFile(const std::string& path) = 0;

@@ -53,6 +53,7 @@ public:
     std::vector<std::string> deviceContexts;       // every createDeviceContext call
     std::map<std::string, FakeLibrary> libraries;  // loadable by exact name
     std::vector<std::string> loadAttempts;         // every loadLibrary call
+    std::vector<std::string> dataFolderList = {"/opt/host/"};  // where card data files are looked for
 
     bool listDevices(std::vector<zp::DeviceRecord>& out) override {
         if (!deviceListFails) {
@@ -70,6 +71,7 @@ public:
         out = "/opt/host/";
         return true;
     }
+    void dataFolders(std::vector<std::string>& out) override { out = dataFolderList; }
     bool createFolder(const std::string&) override { return true; }
     bool deleteFile(const std::string& path) override { return files.erase(path) != 0; }
     bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override {

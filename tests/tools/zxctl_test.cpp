@@ -39,6 +39,10 @@ TEST_P(ZxctlMachine, ShowsTheScenarioKeepsChangesBetweenRunsAndResets) {
                  {{"/simulated", m.name}, {"/backend", m.backend}, {"/gpu_count", m.gpus.size()},
                   {"/adapters/0/card_id", m.cardId}, {"/descriptions/0", m.description0}},
                  "info");
+    // The card data file the library read: the one beside the simulated machine's program.
+    const std::string dataFile = std::string("/app/") + (m.backend == std::string("ATI") ? "ATIVGA.DAT" : "NVVGA.DAT");
+    const std::string shown = zxctlJson(m.name, {"info"})["data_file"].get<std::string>();
+    EXPECT_TRUE(shown.ends_with(dataFile)) << shown;
     ToolResult r = zxctl(m.name, {"info"});
     EXPECT_NE(r.out.find(m.cardId), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(m.description0), std::string::npos) << r.out;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 
 #include <nlohmann/json.hpp>
@@ -196,6 +197,21 @@ TEST(Zxctl, ConventionalOptions) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(json::parse(r.out, nullptr, false)["results"].size(), 2u) << r.out;
     EXPECT_EQ(zxctlJson(m.name, {"lock", "status"})["lock"], "unlocked");
+}
+
+// ZXDISPLAY_DATA_DIR comes before the program's folder; zxctl info names the
+// file the library read.
+TEST(ZxctlDataFile, TheDataFolderVariableComesFirst) {
+    const Machine& m = kMachines[0];
+    const std::string beside = zxctlJson(m.name, {"info"})["data_file"].get<std::string>();
+    const std::string folder = testRoot() + "/data";
+    std::filesystem::create_directories(folder);
+    std::filesystem::copy_file(beside, folder + "/NVVGA.DAT");
+    ::setenv("ZXDISPLAY_DATA_DIR", folder.c_str(), 1);
+    const json info = zxctlJson(m.name, {"info"});
+    ::unsetenv("ZXDISPLAY_DATA_DIR");
+    EXPECT_EQ(info["data_file"], folder + "/NVVGA.DAT");
+    EXPECT_EQ(info["descriptions"][0], m.description0);
 }
 
 }  // namespace

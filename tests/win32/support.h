@@ -67,6 +67,7 @@ public:
     char pathSeparator() const override { return '\\'; }
     bool documentsFolder(std::string& out) override { return os().documentsFolder(out); }
     bool executableFolder(std::string& out) override { return os().executableFolder(out); }
+    void dataFolders(std::vector<std::string>& out) override { os().dataFolders(out); }
     bool createFolder(const std::string& path) override { return os().createFolder(path); }
     bool deleteFile(const std::string& path) override { return os().deleteFile(path); }
     bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override {

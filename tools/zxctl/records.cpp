@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "simulate.h"
@@ -220,6 +223,54 @@ const char* lockText(std::uint32_t status) {
                                               : "unlocked";
 }
 
+namespace {
+
+// The folders the library looks for card data files in, in its documented
+// order (docs/zxctl.md, "Card data files"); the public interface does not
+// tell which file it read, so zxctl follows the same order to say it.
+std::vector<std::string> dataFolders() {
+    std::vector<std::string> out;
+    const auto add = [&out](std::string folder) {
+        while (folder.size() > 1 && folder.back() == '/') {
+            folder.pop_back();
+        }
+        if (!folder.empty() && folder[0] == '/' && std::find(out.begin(), out.end(), folder + "/") == out.end()) {
+            out.push_back(folder + "/");
+        }
+    };
+    const auto env = [](const char* name) {
+        const char* v = std::getenv(name);
+        return v != nullptr ? std::string(v) : std::string();
+    };
+    add(env("ZXDISPLAY_DATA_DIR"));
+    std::error_code ec;
+    add(std::filesystem::read_symlink("/proc/self/exe", ec).parent_path().string());
+    const std::string dataHome = env("XDG_DATA_HOME");
+    add(!dataHome.empty() && dataHome[0] == '/' ? dataHome + "/zxdisplaylib"
+        : env("HOME").empty()                   ? std::string()
+                                                : env("HOME") + "/.local/share/zxdisplaylib");
+    std::istringstream dirs(env("XDG_DATA_DIRS").empty() ? "/usr/local/share:/usr/share" : env("XDG_DATA_DIRS"));
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        add(dir.empty() || dir[0] != '/' ? std::string() : dir + "/zxdisplaylib");
+    }
+    const std::string lib = libraryFile();
+    add(lib.empty() ? std::string() : lib.substr(0, lib.rfind('/') + 1) + ZXCTL_DATADIR_FROM_LIBDIR + "/zxdisplaylib");
+    return out;
+}
+
+}  // namespace
+
+std::string cardDataFile(std::uint32_t kind) {
+    const char* name = kind == ZX_VENDOR_ATI ? "ATIVGA.DAT" : "NVVGA.DAT";
+    for (const std::string& folder : dataFolders()) {
+        std::ifstream in(folder + name, std::ios::binary);
+        if (in.good() && !std::filesystem::is_directory(folder + name)) {
+            return folder + name;
+        }
+    }
+    return {};
+}
+
 json infoJson() {
     json j;
     j["schema"] = kJsonSchema;
@@ -244,6 +295,8 @@ json infoJson() {
                                  {"card_id", cardId}});
     }
     j["backend"] = vendorName(a.count > 0 ? a.kind[0] : 0);
+    const std::string dataFile = a.count > 0 ? cardDataFile(a.kind[0]) : std::string();
+    j["data_file"] = dataFile.empty() ? json(nullptr) : json(dataFile);
     std::uint32_t v = 0;
     ZXStatus s = ZXGetGpuCount(&v);
     putValue(j, "gpu_count", s, v);

@@ -43,8 +43,12 @@ const char* vendorName(std::uint32_t kind);
 // "unlocked", "held by this process" or "held by another process".
 const char* lockText(std::uint32_t status);
 
-// info --json: library, adapters, backend, GPU count, control modes,
-// descriptions.
+// The card data file the library reads for a vendor (ZX_VENDOR_*), found in
+// the library's order; "" when there is none.
+std::string cardDataFile(std::uint32_t kind);
+
+// info --json: library, adapters, backend, card data file, GPU count,
+// control modes, descriptions.
 json infoJson();
 // One GPU of status --json.
 json gpuStatus(std::uint32_t gpu);

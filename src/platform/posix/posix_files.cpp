@@ -1,10 +1,12 @@
 // Folders and files: the user's documents folder, the executable's folder,
 // plain file operations and private files.
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string_view>
@@ -271,6 +273,76 @@ std::unique_ptr<FileWriter> PosixPlatform::createPrivateFile(const std::string& 
         }
     }
     return nullptr;
+}
+
+}  // namespace zx::platform::posix
+
+namespace zx::platform::posix {
+
+std::vector<std::string> dataFolderSearch(const DataFolderSources& sources) {
+    std::vector<std::string> out;
+    const auto add = [&out](std::string folder) {
+        if (folder.empty() || folder[0] != '/') {
+            return;
+        }
+        if (folder.back() != '/') {
+            folder += '/';
+        }
+        if (std::find(out.begin(), out.end(), folder) == out.end()) {
+            out.push_back(folder);
+        }
+    };
+    const auto env = [&sources](const char* name) -> std::string {
+        const char* v = sources.env ? sources.env(name) : nullptr;
+        return v != nullptr ? std::string(v) : std::string();
+    };
+    add(env("ZXDISPLAY_DATA_DIR"));
+    add(sources.executableFolder);
+    const std::string dataHome = env("XDG_DATA_HOME");
+    if (!dataHome.empty() && dataHome[0] == '/') {
+        add(dataHome + "/zxdisplaylib");
+    } else if (!sources.home.empty()) {
+        add(sources.home + "/.local/share/zxdisplaylib");
+    }
+    std::string dirs = env("XDG_DATA_DIRS");
+    if (dirs.empty()) {
+        dirs = "/usr/local/share:/usr/share";
+    }
+    for (std::size_t start = 0; start <= dirs.size();) {
+        const std::size_t colon = std::min(dirs.find(':', start), dirs.size());
+        std::string dir = dirs.substr(start, colon - start);
+        while (dir.size() > 1 && dir.back() == '/') {
+            dir.pop_back();
+        }
+        if (!dir.empty() && dir[0] == '/') {
+            add(dir + "/zxdisplaylib");
+        }
+        start = colon + 1;
+    }
+    add(sources.installedDataFolder);
+    return out;
+}
+
+std::string installedDataFolder() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&installedDataFolder), &info) == 0 || info.dli_fname == nullptr) {
+        return {};
+    }
+    const std::string file = info.dli_fname;
+    const std::size_t slash = file.rfind('/');
+    if (slash == std::string::npos) {
+        return {};
+    }
+    return file.substr(0, slash + 1) + ZX_DATADIR_FROM_LIBDIR + "/zxdisplaylib";
+}
+
+void PosixPlatform::dataFolders(std::vector<std::string>& out) {
+    DataFolderSources sources;
+    sources.env = [](const char* name) { return static_cast<const char*>(std::getenv(name)); };
+    executableFolder(sources.executableFolder);
+    homeFolder(sources.home);
+    sources.installedDataFolder = installedDataFolder();
+    out = dataFolderSearch(sources);
 }
 
 }  // namespace zx::platform::posix

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ public:
     char pathSeparator() const override { return '/'; }
     bool documentsFolder(std::string& out) override;
     bool executableFolder(std::string& out) override;
+    // $ZXDISPLAY_DATA_DIR, the executable's folder, then the XDG data
+    // folders and the installation's (dataFolderSearch).
+    void dataFolders(std::vector<std::string>& out) override;
     bool createFolder(const std::string& path) override;
     bool deleteFile(const std::string& path) override;
     bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override;
@@ -70,6 +74,22 @@ bool configFolder(std::string& out);
 // Creates path and its missing parents (mode 0700); true when path ends up
 // being a directory.
 bool createFolders(const std::string& path);
+
+// Where card data files are looked for, in order, each ending in '/':
+// $ZXDISPLAY_DATA_DIR; the executable's folder; $XDG_DATA_HOME/zxdisplaylib
+// (default ~/.local/share); each of $XDG_DATA_DIRS/zxdisplaylib (default
+// /usr/local/share:/usr/share); the installation's share/zxdisplaylib. env
+// answers a variable (nullptr when unset); relative and empty values are
+// skipped, as are empty folders; none appears twice.
+struct DataFolderSources {
+    std::function<const char*(const char*)> env;
+    std::string executableFolder;
+    std::string home;
+    std::string installedDataFolder;
+};
+std::vector<std::string> dataFolderSearch(const DataFolderSources& sources);
+// The installation's data folder: relative to this library's own file.
+std::string installedDataFolder();
 
 // --- posix_store.cpp --------------------------------------------------------
 // Path of the store's database file.

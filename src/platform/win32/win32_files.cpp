@@ -155,6 +155,14 @@ bool Win32Platform::documentsFolder(std::string& out) {
     return true;
 }
 
+void Win32Platform::dataFolders(std::vector<std::string>& out) {
+    out.clear();
+    std::string folder;
+    if (executableFolder(folder)) {
+        out.push_back(folder);
+    }
+}
+
 bool Win32Platform::executableFolder(std::string& out) {
     std::vector<char> buffer(MAX_PATH);
     for (;;) {

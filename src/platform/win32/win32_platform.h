@@ -26,6 +26,9 @@ public:
     char pathSeparator() const override { return '\\'; }
     bool documentsFolder(std::string& out) override;
     bool executableFolder(std::string& out) override;
+    // The executable's folder only: Windows programs keep their data beside
+    // them.
+    void dataFolders(std::vector<std::string>& out) override;
     bool createFolder(const std::string& path) override;
     bool deleteFile(const std::string& path) override;
     bool readFile(const std::string& path, std::size_t maxSize, std::vector<std::uint8_t>& out) override;
