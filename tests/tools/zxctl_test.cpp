@@ -46,6 +46,7 @@ TEST_P(ZxctlMachine, ShowsTheScenarioKeepsChangesBetweenRunsAndResets) {
     ToolResult r = zxctl(m.name, {"info"});
     EXPECT_NE(r.out.find(m.cardId), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(m.description0), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(std::string("Simulated machine  ") + m.name + ": "), std::string::npos) << r.out;
 
     json status = zxctlJson(m.name, {"status"});
     for (std::size_t i = 0; i < m.gpus.size(); ++i) {

@@ -299,11 +299,16 @@ std::vector<std::string> simulatedMachines() {
 }
 
 std::string machineDescription(const std::string& name) {
-    const std::string dir = machinesDir();
-    if (dir.empty()) {
+    // Inside the simulation this program runs from the state's app/ folder,
+    // beside the state's copy of the machine.
+    const fs::path conf = inSimulation() ? fs::path(selfExe()).parent_path().parent_path() / "machine/machine.conf"
+                          : machinesDir().empty() ? fs::path()
+                                                  : fs::path(machinesDir()) / name / "machine.conf";
+    std::error_code ec;
+    if (conf.empty() || !fs::is_regular_file(conf, ec)) {
         return {};
     }
-    for (const auto& [key, value] : readConf(fs::path(dir) / name / "machine.conf")) {
+    for (const auto& [key, value] : readConf(conf)) {
         if (key == "description") {
             return value;
         }
