@@ -214,5 +214,16 @@ TEST(ZxctlDataFile, TheDataFolderVariableComesFirst) {
     EXPECT_EQ(info["descriptions"][0], m.description0);
 }
 
+// A machine without a supported card: the start-up failure says what was found.
+TEST(Zxctl, AStartUpFailureSaysWhatWasFound) {
+    const std::string sys = testRoot() + "/empty-sys";
+    std::filesystem::create_directories(sys + "/bus/pci/devices");
+    ::setenv("ZXDISPLAY_SYSFS_ROOT", sys.c_str(), 1);
+    const ToolResult r = runTool({ZXCTL_PROGRAM, "status"});
+    ::unsetenv("ZXDISPLAY_SYSFS_ROOT");
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_EQ(r.err, "zxctl: cannot start the library: no supported graphics card was found\n");
+}
+
 }  // namespace
 }  // namespace zxtest

@@ -162,7 +162,7 @@ void printInfoText(const json& j) {
     t.row({{"Backend"}, {j["backend"].get<std::string>()}});
     t.row({{"Card data file"}, j["data_file"].is_string()
                                    ? Cell{j["data_file"].get<std::string>()}
-                                   : Cell{"none found (see docs/zxctl.md, \"Card data files\")", Style::Muted}});
+                                   : Cell{"none found (the search order: docs/card-data-format.md)", Style::Muted}});
     t.row({{"GPUs"}, valueCell(j, "gpu_count")});
     std::string modes;
     if (j["control_modes"].is_array()) {
