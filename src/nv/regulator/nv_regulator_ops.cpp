@@ -28,6 +28,16 @@ bool readStoreValue(const NvState& st, const char* name, std::uint32_t& value) {
     return registryRead(platform::current(), st.cardRegistryKey, name, &value);
 }
 
+// The GPU's handle when the card has a regulator: NotSupported without one,
+// Failed for a GPU that does not exist.
+StatusCode regulatorOf(std::uint32_t gpu, NvGpuHandle& handle) {
+    if (!hasRegulator(nvState())) {
+        return StatusCode::NotSupported;
+    }
+    handle = gpuHandle(gpu);
+    return handle != nullptr ? StatusCode::Ok : StatusCode::Failed;
+}
+
 // Programs a GPU voltage on the card's regulator. Kind 1 maps the voltage to
 // a step with stepOfRequest (clamp) or counts it from GPUVoltageMin; kind 2
 // counts steps from the stored GPUVoltageStart and records, per GPU, the
@@ -36,12 +46,9 @@ bool readStoreValue(const NvState& st, const char* name, std::uint32_t& value) {
 StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) {
     const NvState& st = nvState();
     const NvCardProfile& p = st.profile;
-    if (!hasRegulator(st)) {
-        return StatusCode::NotSupported;
-    }
-    const NvGpuHandle handle = gpuHandle(gpu);
-    if (handle == nullptr) {
-        return StatusCode::Failed;
+    NvGpuHandle handle = nullptr;
+    if (const StatusCode s = regulatorOf(gpu, handle); s != StatusCode::Ok) {
+        return s;
     }
     if (st.regulatorKind == RegulatorKind::RegistryVoltage) {
         std::uint32_t start = 0;
@@ -76,12 +83,9 @@ StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) 
 StatusCode currentVoltage(std::uint32_t gpu, std::uint32_t& voltage, std::uint32_t& reported) {
     const NvState& st = nvState();
     const NvCardProfile& p = st.profile;
-    if (!hasRegulator(st)) {
-        return StatusCode::NotSupported;
-    }
-    const NvGpuHandle handle = gpuHandle(gpu);
-    if (handle == nullptr) {
-        return StatusCode::Failed;
+    NvGpuHandle handle = nullptr;
+    if (const StatusCode s = regulatorOf(gpu, handle); s != StatusCode::Ok) {
+        return s;
     }
     if (st.regulatorKind == RegulatorKind::RegistryVoltage) {
         std::uint32_t stored = 0;
