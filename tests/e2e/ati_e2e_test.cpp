@@ -366,12 +366,15 @@ TEST(AtiPins, DefaultsNeverCapturedAreNotApplied) {
     }
 }
 
-// The control bits of a card with every control, the DAC read from pin 22 alone, and a card without DAC control.
+// The control bits of a card with every control, the DAC read from pin 22 alone, the level ranges (maximum first),
+// and a card without DAC control.
 TEST(AtiPins, ControlsDacPinAndAbsentDac) {
     AtiMachine m;
-    const auto r = m.run(kCard + "pin reg=0x10 value=0x08\n", {"ZXGetControlMode ZXGetDACLevel 0"},
-                         kRegulator + kProfileScale + "CanSet2DAs3DClock=1\n");
-    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetControlMode 0 4207", "ZXGetDACLevel 0 0"}));
+    const auto r = m.run(kCard + "pin reg=0x10 value=0x08\n",
+                         {"ZXGetControlMode ZXGetDACLevel 0 ZXGetMemoryVoltageInfo 0 ZXGetPWMClockInfo 0"},
+                         kRegulator + kProfileScale + "CanSet2DAs3DClock=1\nMemoryVoltageMin=1\n");
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetControlMode 0 4207", "ZXGetDACLevel 0 0",
+                              "ZXGetMemoryVoltageInfo 0 3 1 1", "ZXGetPWMClockInfo 0 1 0 1"}));
     AtiMachine none;
     const auto n = none.run(kCard, {"ZXGetDACLevel 0 ZXSetDACLevel 0 1"});
     EXPECT_EQ(n.lines, (Lines{"ZXInitLib 0", "ZXGetDACLevel 2 0", "ZXSetDACLevel 2"}));
