@@ -291,21 +291,6 @@ bool storePath(std::string& out) {
     return true;
 }
 
-std::string normaliseKeyPath(const std::string& keyPath) {
-    std::string out;
-    out.reserve(keyPath.size());
-    for (char c : keyPath) {
-        if (c == '\\' && (out.empty() || out.back() == '\\')) {
-            continue;
-        }
-        out += c;
-    }
-    if (!out.empty() && out.back() == '\\') {
-        out.pop_back();
-    }
-    return out;
-}
-
 bool PosixPlatform::storeKeyExists(const std::string& keyPath) {
     const std::string path = normaliseKeyPath(keyPath);
     if (path.empty()) {

@@ -42,21 +42,6 @@ private:
 
 }  // namespace
 
-std::string normaliseKeyPath(const std::string& keyPath) {
-    std::string out;
-    out.reserve(keyPath.size());
-    for (char c : keyPath) {
-        if (c == '\\' && (out.empty() || out.back() == '\\')) {
-            continue;
-        }
-        out += c;
-    }
-    if (!out.empty() && out.back() == '\\') {
-        out.pop_back();
-    }
-    return out;
-}
-
 bool Win32Platform::storeKeyExists(const std::string& keyPath) {
     Key key;
     return key.open(normaliseKeyPath(keyPath), KEY_READ) == ERROR_SUCCESS;
