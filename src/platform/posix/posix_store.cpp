@@ -313,8 +313,8 @@ bool PosixPlatform::storeCreateKey(const std::string& keyPath) {
     return tx && ensureKey(db.get(), normaliseKeyPath(keyPath)) && tx.commit();
 }
 
-StoreResult PosixPlatform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
-                       std::uint32_t* size) {
+StoreResult PosixPlatform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type,
+                                      std::uint8_t* data, std::uint32_t* size) {
     if (data != nullptr && size == nullptr) {
         return StoreResult::Failed;
     }
@@ -363,8 +363,8 @@ StoreResult PosixPlatform::storeQuery(const std::string& keyPath, const char* na
     return StoreResult::Ok;
 }
 
-bool PosixPlatform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
-              std::uint32_t size) {
+bool PosixPlatform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type,
+                             const std::uint8_t* data, std::uint32_t size) {
     if (data == nullptr && size != 0) {
         return false;
     }

@@ -52,8 +52,8 @@ bool Win32Platform::storeCreateKey(const std::string& keyPath) {
     return key.create(normaliseKeyPath(keyPath));
 }
 
-StoreResult Win32Platform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
-                       std::uint32_t* size) {
+StoreResult Win32Platform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type,
+                                      std::uint8_t* data, std::uint32_t* size) {
     if (data != nullptr && size == nullptr) {
         return StoreResult::Failed;
     }
@@ -99,8 +99,8 @@ StoreResult Win32Platform::storeQuery(const std::string& keyPath, const char* na
     return StoreResult::Ok;
 }
 
-bool Win32Platform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
-              std::uint32_t size) {
+bool Win32Platform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type,
+                             const std::uint8_t* data, std::uint32_t size) {
     if (data == nullptr && size != 0) {
         return false;
     }
