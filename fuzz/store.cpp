@@ -73,7 +73,7 @@ struct Model {
     std::set<std::string> keys;                         // normalised, lower case
     std::map<std::pair<std::string, std::string>, Value> values;
 
-    static std::string norm(const std::string& path) { return lower(posix::normaliseKeyPath(path)); }
+    static std::string norm(const std::string& path) { return lower(zx::platform::normaliseKeyPath(path)); }
     bool exists(const std::string& path) const {
         const std::string p = norm(path);
         return p.empty() || keys.count(p) != 0;

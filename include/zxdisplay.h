@@ -3,15 +3,17 @@
  *
  * Public C interface: 53 functions, each returning a ZXStatus. Every argument
  * is one 32-bit value (an unsigned number) or a pointer to caller storage.
- * Nothing is thrown across this interface and no pointer is tested for null:
+ * Nothing is thrown across this interface (a failure inside, an allocation
+ * included, answers ZX_STATUS_FAILED) and no pointer is tested for null:
  * callers pass writable storage of the documented size.
  *
  * Usage: call ZXInitLib once, then the getters and setters, then ZXDeInitLib.
  *
  * Common results of the per-GPU functions (see each function for which apply):
  *   ZX_STATUS_OK              0  success; out-parameters hold the results
- *   ZX_STATUS_FAILED          1  a vendor-library call failed or an index is
- *                                out of range
+ *   ZX_STATUS_FAILED          1  a vendor-library call failed, an index is
+ *                                out of range, or a value names nothing the
+ *                                card can take; a setter then changed nothing
  *   ZX_STATUS_NOT_SUPPORTED   2  the card or its backend lacks the feature;
  *                                out-parameters stay zero
  *   ZX_STATUS_NOT_INITIALISED 3  ZXInitLib has not succeeded; outputs zero
@@ -208,14 +210,22 @@ ZX_API ZXStatus ZX_CALL ZXGetCurrentPerformanceLevel(uint32_t gpu, uint32_t *lev
 ZX_API ZXStatus ZX_CALL ZXGetVGAInfoDescription(uint32_t gpu, ZXVgaInfoDescription *desc);
 
 /* ---- GPU voltage (0, 1, 2, 3; setters also 4) --------------------------
- * 2 when the card profile defines no GPU voltage control; 1 when the driver
- * failed or the stored voltage cannot be read. */
+ * 2 when the card profile defines no GPU voltage control, or (NVIDIA) the
+ * card has no regulator the library can drive. 1 when the driver or the bus
+ * failed, the GPU does not exist, or the regulator's pins show no voltage of
+ * its table. A requested voltage at or above the maximum sets the maximum;
+ * one below the minimum counts as a step number only while it is below the
+ * top step, and is otherwise refused with 1. A setter that answers 1 leaves
+ * the voltage as it was: a pin sequence cut short by a bus fault is put back.
+ * NVIDIA registry-voltage cards (regulator kind 2) report, per GPU, the
+ * voltage last set there (0 until one was), as both voltage and level. */
 
 /* Current GPU voltage and its voltage level. */
 ZX_API ZXStatus ZX_CALL ZXGetCurrentVoltage(uint32_t gpu, uint32_t *voltage, uint32_t *level);
-/* GPU voltage of each performance level. */
+/* GPU voltage of each performance level (NVIDIA: one level). */
 ZX_API ZXStatus ZX_CALL ZXGetPerformanceLevelVoltages(uint32_t gpu, ZXLevelValues *values);
-/* Default GPU voltage of each performance level. */
+/* Default GPU voltage of each performance level, on the scale ZXGetVoltageInfo
+ * reports. */
 ZX_API ZXStatus ZX_CALL ZXGetPerformanceDefaultVoltages(uint32_t gpu, ZXLevelValues *values);
 /* GPU voltage range: maximum, minimum, step. */
 ZX_API ZXStatus ZX_CALL ZXGetVoltageInfo(uint32_t gpu, ZXRangeInfo *range);
@@ -223,14 +233,17 @@ ZX_API ZXStatus ZX_CALL ZXGetVoltageInfo(uint32_t gpu, ZXRangeInfo *range);
 ZX_API ZXStatus ZX_CALL ZXGet2DDefaultVoltage(uint32_t gpu, uint32_t *voltage);
 /* Sets the GPU voltage of every performance level. */
 ZX_API ZXStatus ZX_CALL ZXSetCurrentVoltageLevel(uint32_t gpu, uint32_t voltage);
-/* Sets the GPU voltage of one performance level. */
+/* Sets the GPU voltage of one performance level (NVIDIA: of all). */
 ZX_API ZXStatus ZX_CALL ZXSetPerformanceVoltageLevel(uint32_t gpu, uint32_t level, uint32_t voltage);
-/* Restores the default GPU voltages. */
+/* Restores the default GPU voltages; 1 and nothing written when they were
+ * never captured. */
 ZX_API ZXStatus ZX_CALL ZXSetVoltageDefault(uint32_t gpu);
 
-/* ---- Memory voltage level (0, 2, 3; setters also 4) ---------------------
- * 2 when the card has no memory voltage control. The level is written to the
- * card unchecked; levels the regulator lacks change nothing. */
+/* ---- Memory voltage level (0, 1, 2, 3; setters also 4) ------------------
+ * 2 when the card has no memory voltage control (NVIDIA: also no regulator,
+ * and the current level of a registry-voltage card cannot be read back).
+ * 1 for a level above 3, a GPU that does not exist, a bus that failed, or a
+ * default that was never captured; nothing is then changed on the card. */
 
 /* Current memory voltage level. */
 ZX_API ZXStatus ZX_CALL ZXGetCurrentMemoryVoltageLevel(uint32_t gpu, uint32_t *level);
@@ -273,8 +286,10 @@ ZX_API ZXStatus ZX_CALL ZXGetPerformanceDefaultShaderClocks(uint32_t gpu, ZXLeve
 ZX_API ZXStatus ZX_CALL ZXSetPerformanceLevelShaderClock(uint32_t gpu, uint32_t level, uint32_t mhz);
 ZX_API ZXStatus ZX_CALL ZXSetShaderClockDefault(uint32_t gpu);
 
-/* ---- PWM clock level of the regulator (0, 2, 3; setters also 4) --------
- * 2 when the card has no PWM clock control. */
+/* ---- PWM clock level of the regulator (0, 1, 2, 3; setters also 4) -----
+ * 2 when the card has no PWM clock control (NVIDIA: as memory voltage).
+ * 1 for a level above 1, a GPU that does not exist, a bus that failed, or a
+ * default that was never captured; nothing is then changed on the card. */
 
 ZX_API ZXStatus ZX_CALL ZXGetCurrentPWMClockLevel(uint32_t gpu, uint32_t *level);
 /* PWM clock level range: maximum, minimum, step. */
@@ -291,8 +306,9 @@ ZX_API ZXStatus ZX_CALL ZXGetTemperature(uint32_t gpu, uint32_t *celsius);
 /* GPU usage in percent. 1 when the driver cannot tell (always on NVIDIA
  * cards). */
 ZX_API ZXStatus ZX_CALL ZXGetUsage(uint32_t gpu, uint32_t *percent);
-/* DAC level. 2 when the card has no DAC level control (always on NVIDIA
- * cards). */
+/* DAC level (0 or 1; a non-zero level sets 1). 2 when the card has no DAC
+ * level control (always on NVIDIA cards); 1 when the bus failed or the GPU
+ * does not exist. */
 ZX_API ZXStatus ZX_CALL ZXGetDACLevel(uint32_t gpu, uint32_t *level);
 ZX_API ZXStatus ZX_CALL ZXSetDACLevel(uint32_t gpu, uint32_t level);
 

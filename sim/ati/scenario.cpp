@@ -226,7 +226,8 @@ std::optional<Op> opByName(const std::string& name) {
 }
 
 ParseError parseScenario(const std::string& text, Scenario& out) {
-    return readAllOrNothing(text, out, Scenario{}, [](const std::string& t, Scenario& s) { return parse(t, s, false); });
+    return readAllOrNothing(text, out, Scenario{},
+                            [](const std::string& t, Scenario& s) { return parse(t, s, false); });
 }
 
 ParseError parseAdditions(const std::string& text, Scenario& scenario) {

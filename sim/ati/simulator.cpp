@@ -69,20 +69,11 @@ public:
         if (opTakesGpu(op_) && !gpu_) {
             return kNoAdapter;
         }
-        std::optional<int> answer;
-        for (Fault& f : sim_.state_.faults) {
-            if (f.op != op_ || (f.gpu && f.gpu != gpu_) || (f.adapter && *f.adapter != adapter_) ||
-                (f.speed && f.speed != speed) || (f.action && f.action != action)) {
-                continue;
-            }
-            if (f.countCall() && !answer) {
-                answer = f.status;
-            }
-        }
-        if (!answer && check != kOk) {
-            answer = check;
-        }
-        return answer;
+        const auto matches = [&](const Fault& f) {
+            return f.op == op_ && (!f.gpu || f.gpu == gpu_) && (!f.adapter || *f.adapter == adapter_) &&
+                   (!f.speed || f.speed == speed) && (!f.action || f.action == action);
+        };
+        return refusal(sim_.state_.faults, matches, check, kOk);
     }
 
     Gpu& gpu() { return sim_.state_.gpus[*gpu_]; }

@@ -117,4 +117,22 @@ struct FaultWindow {
     }
 };
 
+// What ends a call before the operation proper: every fault that matches the
+// call counts it, and the first one active in scenario order answers with its
+// status; without one, a failed argument check (any status but ok) answers.
+template <class Fault, class Matches>
+std::optional<std::int32_t> refusal(std::vector<Fault>& faults, Matches matches, std::int32_t check,
+                                    std::int32_t ok) {
+    std::optional<std::int32_t> answer;
+    for (Fault& f : faults) {
+        if (matches(f) && f.countCall() && !answer) {
+            answer = f.status;
+        }
+    }
+    if (!answer && check != ok) {
+        answer = check;
+    }
+    return answer;
+}
+
 }  // namespace zxsim

@@ -62,19 +62,8 @@ public:
         if (opInfo(op_).takesGpu && !gpu_) {
             return kInvalidHandle;
         }
-        std::optional<NvStatus> answer;
-        for (Fault& f : sim_.state_.faults) {
-            if (f.op != op_ || (f.gpu && f.gpu != gpu_)) {
-                continue;
-            }
-            if (f.countCall() && !answer) {
-                answer = f.status;
-            }
-        }
-        if (!answer && check != kOk) {
-            answer = check;
-        }
-        return answer;
+        return refusal(
+            sim_.state_.faults, [&](const Fault& f) { return f.op == op_ && (!f.gpu || f.gpu == gpu_); }, check, kOk);
     }
 
     Gpu& gpu() { return sim_.state_.gpus[*gpu_]; }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "ati/ati_binding.h"
+#include "ati/ati_card.h"
 #include "ati/ati_profile.h"
 
 namespace zx::ati {
@@ -35,14 +36,8 @@ StatusCode AtiBackend::getGpuCount(std::uint32_t* count) {
 }
 
 StatusCode AtiBackend::getCurrentPerformanceLevel(std::uint32_t gpu, std::uint32_t* level) {
-    const AtiBinding& b = atiBinding();
-    PciLocation* location = gpuLocation(gpu);
-    if (location == nullptr || b.getPmCurrentActivity == nullptr) {
-        return StatusCode::Failed;
-    }
-    AtiPmActivity activity{};
-    activity.size = sizeof activity;
-    if (b.getPmCurrentActivity(b.adapterIndex, &activity, location) != 0) {
+    AtiPmActivity activity;
+    if (!readActivity(gpuLocation(gpu), activity)) {
         return StatusCode::Failed;
     }
     *level = static_cast<std::uint32_t>(activity.currentLevel);

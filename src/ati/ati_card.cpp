@@ -34,4 +34,12 @@ bool writeLevels(PciLocation* location, LevelTable& table) {
     return b.setOdPerformanceLevels != nullptr && b.setOdPerformanceLevels(b.adapterIndex, &table.header, location) == 0;
 }
 
+bool readActivity(PciLocation* location, AtiPmActivity& activity) {
+    const AtiBinding& b = atiBinding();
+    activity = AtiPmActivity{};
+    activity.size = sizeof activity;
+    return location != nullptr && b.getPmCurrentActivity != nullptr &&
+           b.getPmCurrentActivity(b.adapterIndex, &activity, location) == 0;
+}
+
 }  // namespace zx::ati

@@ -23,6 +23,8 @@ bool readOdParameters(PciLocation* location, AtiOdParameters& od);
 // Reads the n rows in force (defaults false) or the card's defaults.
 bool readLevels(PciLocation* location, const AtiOdParameters& od, bool defaults, LevelTable& table);
 bool writeLevels(PciLocation* location, LevelTable& table);
+// The GPU's current activity (level, voltage, usage).
+bool readActivity(PciLocation* location, AtiPmActivity& activity);
 
 // Library clocks are in 10 kHz units.
 constexpr std::uint32_t libraryClockToMHz(std::int32_t clock) { return static_cast<std::uint32_t>(clock) / 100; }

@@ -161,15 +161,10 @@ StatusCode setVoltage(U gpu, const U* level, U request) {
 }  // namespace
 
 StatusCode AtiBackend::getCurrentVoltage(U gpu, U* voltage, U* level) {
-    const AtiBinding& b = atiBinding();
     PciLocation* location = gpuLocation(gpu);
-    if (location == nullptr || b.getPmCurrentActivity == nullptr) {
-        return StatusCode::Failed;
-    }
-    AtiPmActivity activity{};
-    activity.size = sizeof activity;
+    AtiPmActivity activity;
     AtiOdParameters od;
-    if (b.getPmCurrentActivity(b.adapterIndex, &activity, location) != 0 || !readOdParameters(location, od)) {
+    if (!readActivity(location, activity) || !readOdParameters(location, od)) {
         return StatusCode::Failed;
     }
     const AtiCardProfile& p = atiProfile();

@@ -9,33 +9,12 @@
 #include <cstring>
 
 #include "core/decimal.h"
+#include "core/profile_section.h"
 #include "ati/ati_backend.h"
 
 namespace zx::ati {
 
 namespace {
-
-constexpr std::uint32_t kProfileValueSize = 260;
-
-class ProfileFile {
-public:
-    ProfileFile(const char* section, const ini::Profile& profile) : section_(section), profile_(profile) {}
-
-    // The value's text, or nullptr when the key is absent or empty.
-    const char* text(const char* key) {
-        return profile_.readString(section_, key, buffer_, sizeof buffer_) == 0 ? nullptr : buffer_;
-    }
-
-    std::uint32_t number(const char* key) {
-        const char* t = text(key);
-        return t == nullptr ? 0 : static_cast<std::uint32_t>(parseDecimal(t));
-    }
-
-private:
-    const char* section_;
-    const ini::Profile& profile_;
-    char buffer_[kProfileValueSize] = {};
-};
 
 // Three store values of levels 0 to 2: all taken from the store when all are
 // there, else captured (the capture may fail) and written in order.
@@ -104,7 +83,7 @@ bool storeWrite(platform::Platform& os, const std::string& key, const char* name
 StatusCode readAtiProfile(const char* cardId, const ini::Profile& profile) {
     platform::Platform& os = platform::current();
     AtiCardProfile& p = atiProfile();
-    ProfileFile file(cardId, profile);
+    ProfileSection file(profile, cardId);
     AtiBackend ops;
 
     p.GPUVoltageMax = file.number("GPUVoltageMax");
@@ -121,18 +100,7 @@ StatusCode readAtiProfile(const char* cardId, const ini::Profile& profile) {
 
     // Descriptions end at the first missing or empty one; a longer text is
     // cut to 39 characters.
-    p.descriptionCount = 0;
-    std::memset(p.descriptions, 0, sizeof p.descriptions);
-    for (std::uint32_t i = 0; i < kMaxDescriptions; ++i) {
-        char key[32];
-        std::snprintf(key, sizeof key, "VGAInfoString%u", i);
-        const char* t = file.text(key);
-        if (t == nullptr) {
-            break;
-        }
-        std::snprintf(p.descriptions[i], kDescriptionSize, "%s", t);
-        p.descriptionCount = i + 1;
-    }
+    p.descriptionCount = file.descriptions(p.descriptions);
 
     const std::string key = storeKeyOf(cardId);
 

@@ -131,13 +131,6 @@ StatusCode answerGetter(std::optional<U> value, U* out) {
 
 StatusCode answerSetter(bool written) { return written ? StatusCode::Ok : StatusCode::Failed; }
 
-StatusCode range(U max, U min, U step, RangeInfo* out) {
-    out->maximum = max;
-    out->minimum = min;
-    out->step = step;
-    return StatusCode::Ok;
-}
-
 StatusCode setMemoryVoltage(U gpu, U level) {
     if (gpuLocation(gpu) == nullptr || level > kMaxMemoryVoltageLevel) {
         return StatusCode::Failed;
@@ -152,10 +145,65 @@ StatusCode setPwm(U gpu, U level) {
     return answerSetter(writePin(gpu, kPwmPin, level != 0));
 }
 
+// Memory voltage and PWM clock: two regulator levels of one shape, a profile
+// range whose step switches the feature on and a default captured at the
+// first start (or none).
+struct LevelControl {
+    U AtiCardProfile::*max;
+    U AtiCardProfile::*min;
+    U AtiCardProfile::*step;
+    U AtiCardProfile::*defaultLevel;
+    bool AtiCardProfile::*hasDefault;
+    StatusCode (*write)(U gpu, U level);
+};
+
+constexpr LevelControl kMemoryVoltage{
+    &AtiCardProfile::MemoryVoltageMax,          &AtiCardProfile::MemoryVoltageMin,
+    &AtiCardProfile::MemoryVoltageStep,         &AtiCardProfile::DefaultMemoryVoltageLevel,
+    &AtiCardProfile::hasDefaultMemoryVoltageLevel, setMemoryVoltage};
+constexpr LevelControl kPwmClock{&AtiCardProfile::PWMClockMax,  &AtiCardProfile::PWMClockMin,
+                                 &AtiCardProfile::PWMClockStep, &AtiCardProfile::DefaultPWMLevel,
+                                 &AtiCardProfile::hasDefaultPWMLevel, setPwm};
+
+bool offered(const LevelControl& c) { return atiProfile().*c.step != 0; }
+
+StatusCode levelInfo(const LevelControl& c, RangeInfo* out) {
+    const AtiCardProfile& p = atiProfile();
+    if (!offered(c)) {
+        return StatusCode::NotSupported;
+    }
+    out->maximum = p.*c.max;
+    out->minimum = p.*c.min;
+    out->step = p.*c.step;
+    return StatusCode::Ok;
+}
+
+StatusCode levelDefault(const LevelControl& c, U* level) {
+    const AtiCardProfile& p = atiProfile();
+    if (!offered(c)) {
+        return StatusCode::NotSupported;
+    }
+    if (!(p.*c.hasDefault)) {
+        return StatusCode::Failed;
+    }
+    *level = p.*c.defaultLevel;
+    return StatusCode::Ok;
+}
+
+StatusCode setLevel(const LevelControl& c, U gpu, U level) {
+    return offered(c) ? c.write(gpu, level) : StatusCode::NotSupported;
+}
+
+StatusCode setLevelDefault(const LevelControl& c, U gpu) {
+    U level = 0;
+    const StatusCode s = levelDefault(c, &level);
+    return s == StatusCode::Ok ? c.write(gpu, level) : s;
+}
+
 }  // namespace
 
 StatusCode AtiBackend::getCurrentMemoryVoltageLevel(U gpu, U* level) {
-    if (atiProfile().MemoryVoltageStep == 0) {
+    if (!offered(kMemoryVoltage)) {
         return StatusCode::NotSupported;
     }
     if (gpuLocation(gpu) == nullptr) {
@@ -170,46 +218,13 @@ StatusCode AtiBackend::getCurrentMemoryVoltageLevel(U gpu, U* level) {
     return answerGetter(value, level);
 }
 
-StatusCode AtiBackend::getMemoryVoltageInfo(U, RangeInfo* out) {
-    const AtiCardProfile& p = atiProfile();
-    if (p.MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return range(p.MemoryVoltageMax, p.MemoryVoltageMin, p.MemoryVoltageStep, out);
-}
-
-StatusCode AtiBackend::getMemoryVoltageDefault(U, U* level) {
-    const AtiCardProfile& p = atiProfile();
-    if (p.MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    if (!p.hasDefaultMemoryVoltageLevel) {
-        return StatusCode::Failed;
-    }
-    *level = p.DefaultMemoryVoltageLevel;
-    return StatusCode::Ok;
-}
-
-StatusCode AtiBackend::setCurrentMemoryVoltageLevel(U gpu, U level) {
-    if (atiProfile().MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return setMemoryVoltage(gpu, level);
-}
-
-StatusCode AtiBackend::setMemoryVoltageDefault(U gpu) {
-    const AtiCardProfile& p = atiProfile();
-    if (p.MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    if (!p.hasDefaultMemoryVoltageLevel) {
-        return StatusCode::Failed;
-    }
-    return setMemoryVoltage(gpu, p.DefaultMemoryVoltageLevel);
-}
+StatusCode AtiBackend::getMemoryVoltageInfo(U, RangeInfo* out) { return levelInfo(kMemoryVoltage, out); }
+StatusCode AtiBackend::getMemoryVoltageDefault(U, U* level) { return levelDefault(kMemoryVoltage, level); }
+StatusCode AtiBackend::setCurrentMemoryVoltageLevel(U gpu, U level) { return setLevel(kMemoryVoltage, gpu, level); }
+StatusCode AtiBackend::setMemoryVoltageDefault(U gpu) { return setLevelDefault(kMemoryVoltage, gpu); }
 
 StatusCode AtiBackend::getCurrentPwmClockLevel(U gpu, U* level) {
-    if (atiProfile().PWMClockStep == 0) {
+    if (!offered(kPwmClock)) {
         return StatusCode::NotSupported;
     }
     if (gpuLocation(gpu) == nullptr) {
@@ -219,43 +234,10 @@ StatusCode AtiBackend::getCurrentPwmClockLevel(U gpu, U* level) {
     return answerGetter(pin ? std::optional<U>(*pin ? 1u : 0u) : std::nullopt, level);
 }
 
-StatusCode AtiBackend::getPwmClockInfo(U, RangeInfo* out) {
-    const AtiCardProfile& p = atiProfile();
-    if (p.PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return range(p.PWMClockMax, p.PWMClockMin, p.PWMClockStep, out);
-}
-
-StatusCode AtiBackend::getPwmClockDefault(U, U* level) {
-    const AtiCardProfile& p = atiProfile();
-    if (p.PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    if (!p.hasDefaultPWMLevel) {
-        return StatusCode::Failed;
-    }
-    *level = p.DefaultPWMLevel;
-    return StatusCode::Ok;
-}
-
-StatusCode AtiBackend::setCurrentPwmClockLevel(U gpu, U level) {
-    if (atiProfile().PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return setPwm(gpu, level);
-}
-
-StatusCode AtiBackend::setPwmClockDefault(U gpu) {
-    const AtiCardProfile& p = atiProfile();
-    if (p.PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    if (!p.hasDefaultPWMLevel) {
-        return StatusCode::Failed;
-    }
-    return setPwm(gpu, p.DefaultPWMLevel);
-}
+StatusCode AtiBackend::getPwmClockInfo(U, RangeInfo* out) { return levelInfo(kPwmClock, out); }
+StatusCode AtiBackend::getPwmClockDefault(U, U* level) { return levelDefault(kPwmClock, level); }
+StatusCode AtiBackend::setCurrentPwmClockLevel(U gpu, U level) { return setLevel(kPwmClock, gpu, level); }
+StatusCode AtiBackend::setPwmClockDefault(U gpu) { return setLevelDefault(kPwmClock, gpu); }
 
 StatusCode AtiBackend::getDacLevel(U gpu, U* level) {
     if (atiProfile().DACSupported == 0) {

@@ -3,6 +3,7 @@
 // supported, the others still work.
 #include "ati/ati_backend.h"
 #include "ati/ati_binding.h"
+#include "ati/ati_card.h"
 
 namespace zx::ati {
 
@@ -27,14 +28,8 @@ StatusCode AtiBackend::getTemperature(U gpu, U* celsius) {
 }
 
 StatusCode AtiBackend::getUsage(U gpu, U* percent) {
-    const AtiBinding& b = atiBinding();
-    PciLocation* location = gpuLocation(gpu);
-    if (location == nullptr || b.getPmCurrentActivity == nullptr) {
-        return StatusCode::Failed;
-    }
-    AtiPmActivity activity{};
-    activity.size = sizeof activity;
-    if (b.getPmCurrentActivity(b.adapterIndex, &activity, location) != 0) {
+    AtiPmActivity activity;
+    if (!readActivity(gpuLocation(gpu), activity)) {
         return StatusCode::Failed;
     }
     *percent = static_cast<U>(activity.activityPercent);

@@ -4,39 +4,13 @@
 #include <cstring>
 
 #include "core/decimal.h"
+#include "core/profile_section.h"
 #include "nv/nv_backend.h"
 #include "nv/nv_state.h"
 #include "nv/nv_store.h"
 #include "platform/platform.h"
 
 namespace zx::nv {
-
-namespace {
-
-constexpr std::uint32_t kProfileValueSize = 260;
-
-class ProfileSection {
-public:
-    ProfileSection(const ini::Profile& profile, const char* section) : profile_(profile), section_(section) {}
-
-    // The value's text, or nullptr when the key is absent or empty.
-    const char* text(const char* key) {
-        const std::uint32_t n = profile_.readString(section_, key, buffer_, sizeof buffer_);
-        return n == 0 ? nullptr : buffer_;
-    }
-
-    std::uint32_t number(const char* key) {
-        const char* t = text(key);
-        return t == nullptr ? 0 : static_cast<std::uint32_t>(parseDecimal(t));
-    }
-
-private:
-    const ini::Profile& profile_;
-    const char* section_;
-    char buffer_[kProfileValueSize] = {};
-};
-
-}  // namespace
 
 // Missing file, section or keys give zero fields; reading never fails.
 StatusCode NvBackend::readProfile(const char* cardId, const ini::Profile& profile) {
@@ -79,18 +53,7 @@ StatusCode NvBackend::readProfile(const char* cardId, const ini::Profile& profil
 
     // Descriptions end at the first missing or empty row; a longer text is
     // cut to fit its 40-byte row.
-    p.descriptionCount = 0;
-    std::memset(p.descriptions, 0, sizeof p.descriptions);
-    for (std::uint32_t i = 0; i < kMaxDescriptions; ++i) {
-        char key[32];
-        std::snprintf(key, sizeof key, "VGAInfoString%u", i);
-        const char* t = file.text(key);
-        if (t == nullptr) {
-            break;
-        }
-        std::snprintf(p.descriptions[i], kDescriptionSize, "%s", t);
-        p.descriptionCount = i + 1;
-    }
+    p.descriptionCount = file.descriptions(p.descriptions);
     return StatusCode::Ok;
 }
 

@@ -50,6 +50,10 @@ enum class StoreResult {
     Failed,
 };
 
+// A store key path as both stores keep it: "\A\\B\" -> "A\B", no leading,
+// trailing or doubled backslashes.
+std::string normaliseKeyPath(const std::string& keyPath);
+
 // Registry value types the library uses.
 inline constexpr std::uint32_t kRegSz = 1;
 inline constexpr std::uint32_t kRegExpandSz = 2;

@@ -249,18 +249,7 @@ TEST(AtiPins, AFailingBusIsSweptThenReportedAsAFailure) {
               (Lines{ex + "1 gpu=0 speed=75 -> -1", ex + "1 gpu=0 speed=120 -> -1", ex + "2 gpu=0 speed=75 -> -1",
                      ex + "2 gpu=0 speed=120 -> -1", plain + "1 speed=75 -> -1", plain + "1 speed=120 -> -1",
                      plain + "2 speed=75 -> -1", plain + "2 speed=120 -> -1"}));
-}
 
-// Only the extended path reaches a particular GPU: GPU 1 fails until it has carried a transfer, even when the plain
-// path carries them.
-TEST(AtiPins, TheSecondGpuNeedsTheExtendedPath) {
-    AtiMachine m;
-    zxtest::addPciDevice("0000:02:00.0", zxtest::kAtiCard);
-    const auto r = m.run(kCard +
-                             "gpu bus=2\nlevel engine=30000 memory=50000 voltage=1000\npin reg=0x10 value=0x10\n"
-                             "fault op=WriteAndReadI2CEx status=-1\n",
-                         {"ZXGetCurrentMemoryVoltageLevel 1 ZXGetGpuCount"}, kRegulator);
-    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetCurrentMemoryVoltageLevel 1 0", "ZXGetGpuCount 0 2"}));
 }
 
 TEST(AtiFan, ReadingAndSettingPassPercentWithTheirFlags) {
@@ -272,6 +261,132 @@ TEST(AtiFan, ReadingAndSettingPassPercentWithTheirFlags) {
                               "ZXSetFanSpeed 1", "ZXSetFanSpeedDefault 0"}));
     EXPECT_EQ(m.driver.logOf("GetFanSpeed"), (Lines{"GetFanSpeed adapter=0 gpu=0 fan=0 type=1 flags=1 -> 0 speed=40"}));
     EXPECT_EQ(m.driver.logOf("SetFanSpeed")[0], "SetFanSpeed adapter=0 gpu=0 fan=0 type=1 speed=60 flags=0 -> 0");
+}
+
+// GPU index 1 names the second card's location in every call that reaches the display library, its own I2C transfers,
+// temperature and fan included; a fan index is passed through.
+TEST(AtiPins, EveryCallOfTheSecondGpuNamesItsLocation) {
+    AtiMachine m;
+    zxtest::addPciDevice("0000:02:00.0", zxtest::kAtiCard);
+    const std::string second =
+        "gpu bus=2\n"
+        "od vmin=1000 vmax=1200 vstep=50 emin=10000 emax=100000 estep=500 mmin=10000 mmax=150000 mstep=500\n"
+        "level engine=30000 memory=50000 voltage=1000\nlevel engine=50000 memory=80000 voltage=1100\n"
+        "activity percent=40 current=1\nthermal temp=65000\nfan min=20 max=100 speed=40\nfan min=0 max=90 speed=30\n";
+    const auto r = m.runAfterStartUp(
+        kCard + second,
+        {"ZXGetCurrentVoltage 1 ZXGetPerformanceLevelVoltages 1 ZXGetPerformanceDefaultVoltages 1 ZXGetVoltageInfo 1",
+         "ZXSetCurrentVoltageLevel 1 1100 ZXSetVoltageDefault 1 ZXGetPerformanceLevelGPUClocks 1",
+         "ZXGetMemoryClockInfo 1 ZXSetPerformanceLevelMemoryClock 1 0 600 ZXSetMemoryClockDefault 1",
+         "ZXGetCurrentPerformanceLevel 1 ZXGetTemperature 1 ZXGetUsage 1 ZXGetFanSpeed 1 1 0",
+         "ZXSetFanSpeed 1 1 60 0 ZXSetFanSpeedDefault 1 1 0 ZXGetCurrentMemoryVoltageLevel 1",
+         "ZXSetCurrentMemoryVoltageLevel 1 1 ZXGetDACLevel 1"},
+        kRegulator);
+    ASSERT_EQ(r.lines.size(), 20u);
+    for (const std::string& l : r.lines) {
+        EXPECT_EQ(l.substr(l.find(' '), 2), " 0") << l;  // every call answered 0
+    }
+    ASSERT_GT(m.commandLog().size(), 20u);
+    for (const std::string& l : m.commandLog()) {
+        EXPECT_NE(l.find(" gpu=1 "), std::string::npos) << l;
+        if (l.find("FanSpeed") != std::string::npos) {
+            EXPECT_NE(l.find(" fan=1 "), std::string::npos) << l;
+        }
+    }
+}
+
+// When GPU 1's extended path fails, its pin work fails without a transfer on the plain path, which reaches GPU 0;
+// GPU 0 still works.
+TEST(AtiPins, TheSecondGpuNeverFallsBackToThePlainPath) {
+    AtiMachine m;
+    zxtest::addPciDevice("0000:02:00.0", zxtest::kAtiCard);
+    const auto r = m.runAfterStartUp(kCard +
+                                         "gpu bus=2\nlevel engine=30000 memory=50000 voltage=1000\n"
+                                         "fault op=WriteAndReadI2CEx status=-1 gpu=1\n",
+                                     {"ZXSetCurrentMemoryVoltageLevel 1 1 ZXGetDACLevel 1 ZXSetDACLevel 0 1"},
+                                     kRegulator);
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXSetCurrentMemoryVoltageLevel 1", "ZXGetDACLevel 1 0",
+                              "ZXSetDACLevel 0"}));
+    EXPECT_TRUE(m.driver.logOf("WriteAndReadI2C").empty());
+}
+
+// A pin write cut short by a bus fault at any of its writes puts the memory voltage back on level 2, and the setter
+// answers 1. A transfer fails only when all its attempts on both paths failed.
+TEST(AtiPins, ABusFaultPartWayEndsOnTheOldLevel) {
+    for (unsigned k = 1; k <= 10; ++k) {
+        SCOPED_TRACE(k);
+        AtiMachine m;
+        const auto r = m.run(kCard + "pin reg=0x10 value=0x20\nfault op=WriteAndReadI2CEx status=-1 action=write after=" +
+                                 std::to_string(k - 1) + " times=6\nfault op=WriteAndReadI2C status=-1 action=write times=6\n",
+                             {"ZXSetCurrentMemoryVoltageLevel 0 1 ZXGetCurrentMemoryVoltageLevel 0"}, kRegulator);
+        EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXSetCurrentMemoryVoltageLevel 1", "ZXGetCurrentMemoryVoltageLevel 0 2"}));
+    }
+}
+
+// Default voltages captured on the card's own scale (the profile has a step but no minimum) are written back as
+// captured and reported on the profile's scale, as the range is; defaults never captured are not applied.
+TEST(AtiVoltage, DefaultsAreWrittenOnTheScaleTheyWereCapturedOn) {
+    const std::string noMinimum = "GPUVoltageMax=200\nGPUVoltageStep=50\n";
+    AtiMachine m;
+    auto r = m.runAfterStartUp(kCard, {"ZXSetVoltageDefault 0 ZXGetPerformanceDefaultVoltages 0 ZXGetVoltageInfo 0"},
+                               noMinimum);
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXSetVoltageDefault 0", "ZXGetPerformanceDefaultVoltages 0 3 0 100 200 0",
+                              "ZXGetVoltageInfo 0 200 0 50"}));
+    EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"), (Lines{rows(1200, 1200, 1200), rows(1000, 1100, 1200)}));
+
+    AtiMachine uncaptured;
+    r = uncaptured.run(kCard + "fault op=GetODPerformanceLevels status=-1 times=1\n", {"ZXSetVoltageDefault 0"},
+                       kProfileScale);
+    EXPECT_EQ(r.of("ZXSetVoltageDefault"), "1");
+    EXPECT_TRUE(uncaptured.driver.logOf("SetODPerformanceLevels").empty());
+
+    // Without a profile scale: the card's own range, and its own defaults written back.
+    AtiMachine card;
+    r = card.runAfterStartUp(kCard, {"ZXGetVoltageInfo 0 ZXSetVoltageDefault 0"});
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetVoltageInfo 0 1200 1000 50", "ZXSetVoltageDefault 0"}));
+    EXPECT_EQ(card.driver.logOf("SetODPerformanceLevels"), (Lines{rows(1150, 1150, 1150), rows(1050, 1100, 1150)}));
+}
+
+// Memory-voltage and PWM defaults that could not be read from the card at the first start are no level: their
+// getters and setters answer 1 and write nothing.
+TEST(AtiPins, DefaultsNeverCapturedAreNotApplied) {
+    AtiMachine m;
+    // The two captured reads, each tried at adapters 0 to 2 at both speeds on both paths, fail.
+    const auto r = m.run(kCard + "fault op=WriteAndReadI2CEx status=-1 times=12\n"
+                                 "fault op=WriteAndReadI2C status=-1 times=12\n",
+                         {"ZXGetMemoryVoltageDefault 0 ZXSetMemoryVoltageDefault 0 ZXGetPWMClockDefault 0",
+                          "ZXSetPWMClockDefault 0"},
+                         kRegulator);
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetMemoryVoltageDefault 1 0", "ZXSetMemoryVoltageDefault 1",
+                              "ZXGetPWMClockDefault 1 0", "ZXSetPWMClockDefault 1"}));
+    for (const char* path : {"WriteAndReadI2C", "WriteAndReadI2CEx"}) {
+        for (const std::string& l : m.driver.logOf(path)) {
+            EXPECT_EQ(l.find("addr=0x3E"), std::string::npos) << "a write: " << l;
+        }
+    }
+}
+
+// The control bits of a card with every control, the DAC read from pin 22 alone, the level ranges (maximum first),
+// and a card without DAC control.
+TEST(AtiPins, ControlsDacPinAndAbsentDac) {
+    AtiMachine m;
+    const auto r = m.run(kCard + "pin reg=0x10 value=0x08\n",
+                         {"ZXGetControlMode ZXGetDACLevel 0 ZXGetMemoryVoltageInfo 0 ZXGetPWMClockInfo 0"},
+                         kRegulator + kProfileScale + "CanSet2DAs3DClock=1\nMemoryVoltageMin=1\n");
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetControlMode 0 4207", "ZXGetDACLevel 0 0",
+                              "ZXGetMemoryVoltageInfo 0 3 1 1", "ZXGetPWMClockInfo 0 1 0 1"}));
+    AtiMachine none;
+    const auto n = none.run(kCard, {"ZXGetDACLevel 0 ZXSetDACLevel 0 1"});
+    EXPECT_EQ(n.lines, (Lines{"ZXInitLib 0", "ZXGetDACLevel 2 0", "ZXSetDACLevel 2"}));
+    EXPECT_TRUE(none.driver.logOf("WriteAndReadI2C").empty() && none.driver.logOf("WriteAndReadI2CEx").empty());
+}
+
+// A store that cannot be written fails the start-up that has defaults to capture, and leaves no library loaded.
+TEST(AtiExportsStartUp, AStoreThatCannotBeWrittenFailsTheStart) {
+    AtiMachine m;
+    zxtest::writeFile(zxtest::configDir() + "/zxdisplaylib", "not a folder");
+    const auto r = m.run(kCard, {"loaded:libatipdlxx.so"});
+    EXPECT_EQ(r.lines, (Lines{"ZXInitLib 1", "loaded libatipdlxx.so 0"}));
 }
 
 }  // namespace

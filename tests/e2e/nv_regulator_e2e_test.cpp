@@ -20,8 +20,9 @@ protected:
     // A listed registry-voltage card: kind 2 unless a kind-1 pin controller answers the probe.
     void SetUp() override { zxtest::addPciDevice("0000:01:00.0"); }
 
-    HostResult run(const std::string& devices, const std::string& profile, Strings commands) {
-        host.addCardData("NVVGA.DAT", std::string("[") + zxtest::kNvidiaCard + "]\n" + profile);
+    HostResult run(const std::string& devices, const std::string& profile, Strings commands,
+                   const std::string& card = zxtest::kNvidiaCard) {
+        host.addCardData("NVVGA.DAT", "[" + card + "]\n" + profile);
         commands.insert(commands.begin(), "ZXInitLib");
         driver.clearLog();
         HostResult r = host.run(commands, driver.env("gpu bus=1\n" + devices));
@@ -128,6 +129,10 @@ TEST_F(NvRegulatorE2E, Kind1VoltagesBecomeClampedStepsOnThePins) {
                   .of("ZXGetCurrentVoltage"),
               "0 1100 12");
     EXPECT_EQ(accesses(), (Strings{"3E R10=04", "3E R00=00", "3E R00=00", "3E R00=00", "3E R10=04"}));
+
+    // Pins showing a code outside the table (0) are no voltage of the regulator.
+    EXPECT_EQ(run(kKind1, kFiveBit, {"ZXGetCurrentVoltage 0 ZXGetPerformanceLevelVoltages 0"}).lines,
+              (Strings{"ZXInitLib 0", "ZXGetCurrentVoltage 1 0 0", "ZXGetPerformanceLevelVoltages 1 0 0 0 0 0"}));
 }
 
 TEST_F(NvRegulatorE2E, StepsDriveTheirPinsZerosFirst) {
@@ -144,6 +149,9 @@ TEST_F(NvRegulatorE2E, StepsDriveTheirPinsZerosFirst) {
         {fiveBit, "1225", 0x02, 0x04, "22>0 11>0 21>1 10>1 12>1", "0 1225 17"},
         {"GPUVoltageMin=800\nGPUVoltageMax=908\nGPUVoltageStep=12\n", "908", 0x07, 0x04, "10>0 11>0 12>0 22>0",
          "0 908 9"},
+        // Only step 25 selects the 5-bit table.
+        {"GPUVoltageMin=800\nGPUVoltageMax=1250\nGPUVoltageStep=50\n", "1250", 0x07, 0x04, "10>0 11>0 12>0 22>0",
+         "0 1250 9"},
     };
     auto pins = [](unsigned port0, unsigned port1) {
         char text[96];
@@ -173,6 +181,13 @@ TEST_F(NvRegulatorE2E, OnePinIsSixTransactionsOfItsKind) {
     ASSERT_EQ(all.size(), 30u);
     EXPECT_EQ(Strings(all.end() - 6, all.end()),
               (Strings{"3E R10=41", "3E W15=FF", "3E W14=00", "3E W12=00", "3E W11=45", "3E W13=00"}));
+    // Every transaction is one byte at a one-byte register on the GPU's own port, speed 28, display mask 0, and 1 as
+    // the third argument: the driver log names any field that differs.
+    for (const std::string& l : driver.logAfter("GetPerfClocks")) {
+        for (const char* field : {" mask=", " ddc=", " regsize=", " datasize=", " speed=", " one="}) {
+            EXPECT_EQ(l.find(field), std::string::npos) << l;
+        }
+    }
     // Kind 2, step 1: pin 14 goes to 1 second, port 0 latch 0x13, direction 0x01.
     run("regulator kind=2\ni2c addr=0x6E reg=0x10 value=0x13\ni2c addr=0x6E reg=0x15 value=0x01\n",
         kKind2Limits + "GPUVoltageStart=1000\n", {"ZXSetCurrentVoltageLevel 0 1050"});
@@ -258,6 +273,137 @@ TEST_F(NvRegulatorE2E, BusFailuresAreReportedAndStopTheSequence) {
     EXPECT_EQ(r.lines, (Strings{"ZXInitLib 0", "ZXGetCurrentVoltage 1 0 0", "ZXGetCurrentMemoryVoltageLevel 1 0",
                                 "ZXSetCurrentMemoryVoltageLevel 1"}));
     EXPECT_EQ(accesses(), (Strings{"3E R10!", "3E R10!", "3E R10!"}));
+}
+
+// A pin sequence cut short by a bus fault at any of its writes ends on the code it started from, and the setter
+// answers 1; past the last write the request is carried out.
+TEST_F(NvRegulatorE2E, ABusFaultPartWayEndsOnTheOldCode) {
+    // Kind 1: step 12 ("00001") to step 5 ("11101"): five pins, 25 writes.
+    for (unsigned k = 1; k <= 26; ++k) {
+        SCOPED_TRACE("kind 1, write " + std::to_string(k));
+        const HostResult r = run(kKind1 + "i2c addr=0x3E reg=0x10 value=0x04\nfault op=I2CWrite status=-1 after=" +
+                                     std::to_string(k - 1) + " times=1\n",
+                                 kFiveBit, {"ZXSetPerformanceVoltageLevel 0 0 925 ZXGetCurrentVoltage 0"});
+        EXPECT_EQ(r.of("ZXSetPerformanceVoltageLevel"), k <= 25 ? "1" : "0");
+        EXPECT_EQ(r.of("ZXGetCurrentVoltage"), k <= 25 ? "0 1100 12" : "0 925 5");
+    }
+    // Kind 1 memory voltage level 2 to 1: pins 23 and 24, ten writes.
+    for (unsigned k = 1; k <= 10; ++k) {
+        SCOPED_TRACE("memory voltage, write " + std::to_string(k));
+        const HostResult r = run(kKind1 + "i2c addr=0x3E reg=0x10 value=0x08\nfault op=I2CWrite status=-1 after=" +
+                                     std::to_string(k - 1) + " times=1\n",
+                                 kLevels, {"ZXSetCurrentMemoryVoltageLevel 0 1 ZXGetCurrentMemoryVoltageLevel 0"});
+        EXPECT_EQ(r.lines, (Strings{"ZXInitLib 0", "ZXSetCurrentMemoryVoltageLevel 1",
+                                    "ZXGetCurrentMemoryVoltageLevel 0 2"}));
+    }
+    // Kind 2: 1150 (step 3, code 4) set first, then 1300 (step 6, code 1) cut at each of its twelve writes.
+    const std::string profile = kKind2Limits + "GPUVoltageStart=1000\n";
+    for (unsigned k = 1; k <= 12; ++k) {
+        SCOPED_TRACE("kind 2, write " + std::to_string(k));
+        const HostResult r = run(kKind2 + "fault op=I2CWrite status=-1 after=" + std::to_string(12 + k - 1) +
+                                     " times=1\n",
+                                 profile, {"ZXSetCurrentVoltageLevel 0 1150 ZXSetCurrentVoltageLevel 0 1300",
+                                           "ZXGetCurrentVoltage 0"});
+        EXPECT_EQ(r.allOf("ZXSetCurrentVoltageLevel"), (Strings{"0", "1"}));
+        EXPECT_EQ(r.of("ZXGetCurrentVoltage"), "0 1150 1150");
+        EXPECT_EQ(regulatorState(), "vid=4 voltage=1150 mem=3 pwm=1");
+    }
+}
+
+// Each GPU of a registry-voltage card keeps its own current voltage, the one its pins took; GPU 0 under the name
+// stored files already carry, the others seeded from the same card data value.
+TEST_F(NvRegulatorE2E, Kind2KeepsTheVoltageEachGpuTook) {
+    zxtest::addPciDevice("0000:02:00.0");
+    const HostResult r = run(kKind2 + "gpu bus=2\n" + kKind2, kKind2Limits + "GPUVoltageStart=1000\nGPUVoltageCurrent=1234\n",
+                             {"ZXGetCurrentVoltage 1 ZXSetCurrentVoltageLevel 1 1160 ZXGetCurrentVoltage 0",
+                              "ZXGetCurrentVoltage 1 ZXGetCurrentVoltage 2 ZXGetPerformanceLevelVoltages 2",
+                              "ZXSetCurrentVoltageLevel 2 1100"});
+    EXPECT_EQ(r.lines, (Strings{"ZXInitLib 0", "ZXGetCurrentVoltage 0 1234 1234", "ZXSetCurrentVoltageLevel 0",
+                                "ZXGetCurrentVoltage 0 1234 1234", "ZXGetCurrentVoltage 0 1150 1150",
+                                "ZXGetCurrentVoltage 1 0 0", "ZXGetPerformanceLevelVoltages 1 0 0 0 0 0",
+                                "ZXSetCurrentVoltageLevel 1"}));
+    // Only GPU 1's pins changed.
+    for (const std::string& l : driver.logOf("Regulator")) EXPECT_EQ(l.rfind("Regulator gpu=1 ", 0), 0u) << l;
+    EXPECT_EQ(regulatorState(), "vid=4 voltage=1150 mem=3 pwm=1");
+}
+
+// Which profile values each operation needs (2 without them), which value each default getter
+// and each range answers; a card without a regulator offers none of its controls.
+TEST_F(NvRegulatorE2E, GuardsDefaultsAndRangesComeFromTheirOwnProfileValues) {
+    const std::string full =
+        "GPUVoltageMin=800\nGPUVoltageMax=1300\nGPUVoltageStep=25\nDefaultGPUVoltage2D=900\nDefaultGPUVoltage3D=1100\n"
+        "MemoryVoltageMin=1\nMemoryVoltageMax=3\nMemoryVoltageStep=1\nDefaultMemoryVoltageLevel2D=1\n"
+        "DefaultMemoryVoltageLevel3D=2\nPWMClockMin=0\nPWMClockMax=1\nPWMClockStep=1\nDefaultPWMLevel=1\n";
+    const Strings exports = {
+        "ZXGetCurrentVoltage 0", "ZXGetPerformanceLevelVoltages 0", "ZXGetPerformanceDefaultVoltages 0",
+        "ZXGetVoltageInfo 0", "ZXGet2DDefaultVoltage 0", "ZXSetCurrentVoltageLevel 0 1100",
+        "ZXSetPerformanceVoltageLevel 0 0 1100", "ZXSetVoltageDefault 0", "ZXGetMemoryVoltageInfo 0",
+        "ZXGetMemoryVoltageDefault 0", "ZXSetMemoryVoltageDefault 0", "ZXGetPWMClockInfo 0", "ZXGetPWMClockDefault 0",
+        "ZXSetPWMClockDefault 0"};
+    auto names = [&](const HostResult& r, const char* status) {
+        std::string out;
+        for (std::size_t i = 1; i < r.lines.size(); ++i) {
+            const std::string& l = r.lines[i];
+            if (l.substr(l.find(' ') + 1, 1) == status) out += l.substr(2, l.find(' ') - 2) + " ";
+        }
+        return out;
+    };
+    struct Case {
+        const char* missing;
+        const char* refused;  // the operations answering 2 without it
+    };
+    const Case cases[] = {
+        {"GPUVoltageMin", "GetCurrentVoltage GetPerformanceLevelVoltages GetVoltageInfo SetCurrentVoltageLevel "
+                          "SetPerformanceVoltageLevel SetVoltageDefault "},
+        {"GPUVoltageMax", "GetVoltageInfo SetCurrentVoltageLevel SetPerformanceVoltageLevel "},
+        {"GPUVoltageStep", "GetCurrentVoltage GetPerformanceLevelVoltages GetVoltageInfo SetCurrentVoltageLevel "
+                           "SetPerformanceVoltageLevel SetVoltageDefault "},
+        {"DefaultGPUVoltage3D", "GetPerformanceDefaultVoltages SetVoltageDefault "},
+        {"DefaultGPUVoltage2D", "Get2DDefaultVoltage "},
+        {"MemoryVoltageStep", "GetMemoryVoltageInfo GetMemoryVoltageDefault SetMemoryVoltageDefault "},
+        {"PWMClockStep", "GetPWMClockInfo GetPWMClockDefault SetPWMClockDefault "},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.missing);
+        std::string profile = full;
+        const std::size_t at = profile.find(std::string(c.missing) + "=");
+        profile.erase(at, profile.find('\n', at) + 1 - at);
+        const HostResult r = run(kKind1 + "i2c addr=0x3E reg=0x10 value=0x04\n", profile, exports);
+        EXPECT_EQ(names(r, "2"), c.refused);
+    }
+    const HostResult r = run(kKind1 + "i2c addr=0x3E reg=0x10 value=0x04\n", full,
+                             {"ZXGetPerformanceDefaultVoltages 0 ZXGet2DDefaultVoltage 0 ZXGetVoltageInfo 0",
+                              "ZXGetMemoryVoltageDefault 0 ZXGetMemoryVoltageInfo 0 ZXGetPWMClockDefault 0",
+                              "ZXGetPWMClockInfo 0 ZXGetControlMode"});
+    EXPECT_EQ(r.lines, (Strings{"ZXInitLib 0", "ZXGetPerformanceDefaultVoltages 0 1 1100 0 0 0",
+                                "ZXGet2DDefaultVoltage 0 900", "ZXGetVoltageInfo 0 1300 800 25",
+                                "ZXGetMemoryVoltageDefault 0 2", "ZXGetMemoryVoltageInfo 0 3 1 1",
+                                "ZXGetPWMClockDefault 0 1", "ZXGetPWMClockInfo 0 1 0 1", "ZXGetControlMode 0 63"}));
+    // A card model without a registry voltage and without a pin controller: no regulator, so neither its voltage
+    // nor its memory-voltage nor its PWM control is offered.
+    zxtest::clearSysfs();
+    zxtest::addPciDevice("0000:01:00.0", "10DE_0622_B111_7A3C");
+    EXPECT_EQ(run("", full, {"ZXGetControlMode ZXSetPerformanceVoltageLevel 0 0 1100"}, "10DE_0622_B111_7A3C").lines,
+              (Strings{"ZXInitLib 0", "ZXGetControlMode 0 26", "ZXSetPerformanceVoltageLevel 2"}));
+}
+
+// Every memory-voltage level of both kinds, as pin writes in bus order.
+TEST_F(NvRegulatorE2E, MemoryVoltageLevelsWriteTheirPinsInOrder) {
+    const char* kind1[] = {"23>0 24>0", "23>0 24>1", "24>0 23>1", "23>1 24>1"};
+    const char* kind2[] = {"16>0 17>0", "16>1 17>0", "16>0 17>1", "16>1 17>1"};
+    for (unsigned level = 0; level < 4; ++level) {
+        SCOPED_TRACE(level);
+        // Initial pins the opposite of the wanted ones, so that every written pin changes.
+        const unsigned k1 = (level & 2 ? 0x00 : 0x08) | (level & 1 ? 0x00 : 0x10);
+        char port[64];
+        std::snprintf(port, sizeof port, "i2c addr=0x3E reg=0x10 value=0x%02X\n", k1);
+        run(kKind1 + port, kLevels, {"ZXSetCurrentMemoryVoltageLevel 0 " + std::to_string(level)});
+        EXPECT_EQ(pinWrites(), kind1[level]);
+        const unsigned latch = 0xFF & ~((level & 1 ? 0x00 : 0x40) | (level & 2 ? 0x00 : 0x80));
+        std::snprintf(port, sizeof port, "i2c addr=0x6E reg=0x10 value=0x%02X\n", latch);
+        run(kKind2 + port, kLevels, {"ZXSetCurrentMemoryVoltageLevel 0 " + std::to_string(level)});
+        EXPECT_EQ(pinWrites(), kind2[level]);
+    }
 }
 
 }  // namespace

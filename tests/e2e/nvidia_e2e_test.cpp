@@ -67,7 +67,10 @@ TEST_F(NvidiaE2E, TwoIdenticalCardsStartWithTheLowerBusAsGpuZero) {
 TEST_F(NvidiaE2E, AFailingInitialiseEnumerationOrClocksQueryFailsStartUp) {
     for (const char* scenario : {"init status=-1\ngpu bus=1\n", "fault op=EnumPhysicalGPUs status=-1\ngpu bus=1\n", "",
                                  "fault op=GetPerfClocks status=-1\ngpu bus=1\n"}) {
-        EXPECT_EQ(run(scenario, {"ZXGetGpuCount"}).lines, (Lines{"ZXInitLib 1", "ZXGetGpuCount 3 0"})) << scenario;
+        // ... and leaves no driver library loaded.
+        EXPECT_EQ(run(scenario, {"ZXGetGpuCount loaded:libnvidia-api.so.1"}).lines,
+                  (Lines{"ZXInitLib 1", "ZXGetGpuCount 3 0", "loaded libnvidia-api.so.1 0"}))
+            << scenario;
     }
 }
 

@@ -209,6 +209,11 @@ int main(int argc, char **argv) {
             if (f) fclose(f);
         } else if (strncmp(cmd, "wait:", 5) == 0) {
             while (access(cmd + 5, F_OK) != 0) pause_ms(5);
+        } else if (strncmp(cmd, "loaded:", 7) == 0) {
+            /* Whether the process has a library of that name loaded. */
+            void *h = dlopen(cmd + 7, RTLD_NOW | RTLD_NOLOAD);
+            printf("%sloaded %s %d\n", prefix, cmd + 7, h != NULL);
+            if (h != NULL) dlclose(h);
         } else if (strcmp(cmd, "hold") == 0) {
             for (;;) pause_ms(1000);
         } else {

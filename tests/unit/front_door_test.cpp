@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,13 @@ public:
     std::vector<std::string> calls;
     StatusCode answer = StatusCode::Ok;
     bool outputsWereClear = true;
+    bool throws = false;
 
     template <class... Args>
     StatusCode respond(const char* name, Args... args) {
+        if (throws) {
+            throw std::bad_alloc();
+        }
         std::string call = std::string(name) + "(";
         const char* separator = "";
         ((call += separator, call += text(args), separator = ","), ...);
@@ -106,6 +111,15 @@ TEST_F(FrontDoorTest, EveryExportReachesTheChosenBackendWithItsArgumentsInOrder)
             EXPECT_TRUE(c.other->calls.empty());
         }
         EXPECT_TRUE(c.target->outputsWereClear);
+    }
+}
+
+// No exception crosses the C interface: an operation that throws answers 1.
+TEST_F(FrontDoorTest, AnExceptionInAnOperationAnswersFailed) {
+    zx::state().vendorKind = zx::VendorKind::Nvidia;
+    nv.throws = true;
+    for (const Export& e : exports()) {
+        EXPECT_EQ(e.call(out), ZX_STATUS_FAILED) << e.name;
     }
 }
 

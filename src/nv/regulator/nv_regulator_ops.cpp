@@ -28,6 +28,16 @@ bool readStoreValue(const NvState& st, const char* name, std::uint32_t& value) {
     return registryRead(platform::current(), st.cardRegistryKey, name, &value);
 }
 
+// The GPU's handle when the card has a regulator: NotSupported without one,
+// Failed for a GPU that does not exist.
+StatusCode regulatorOf(std::uint32_t gpu, NvGpuHandle& handle) {
+    if (!hasRegulator(nvState())) {
+        return StatusCode::NotSupported;
+    }
+    handle = gpuHandle(gpu);
+    return handle != nullptr ? StatusCode::Ok : StatusCode::Failed;
+}
+
 // Programs a GPU voltage on the card's regulator. Kind 1 maps the voltage to
 // a step with stepOfRequest (clamp) or counts it from GPUVoltageMin; kind 2
 // counts steps from the stored GPUVoltageStart and records, per GPU, the
@@ -36,12 +46,9 @@ bool readStoreValue(const NvState& st, const char* name, std::uint32_t& value) {
 StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) {
     const NvState& st = nvState();
     const NvCardProfile& p = st.profile;
-    if (!hasRegulator(st)) {
-        return StatusCode::NotSupported;
-    }
-    const NvGpuHandle handle = gpuHandle(gpu);
-    if (handle == nullptr) {
-        return StatusCode::Failed;
+    NvGpuHandle handle = nullptr;
+    if (const StatusCode s = regulatorOf(gpu, handle); s != StatusCode::Ok) {
+        return s;
     }
     if (st.regulatorKind == RegulatorKind::RegistryVoltage) {
         std::uint32_t start = 0;
@@ -76,12 +83,9 @@ StatusCode programVoltage(std::uint32_t gpu, std::uint32_t voltage, bool clamp) 
 StatusCode currentVoltage(std::uint32_t gpu, std::uint32_t& voltage, std::uint32_t& reported) {
     const NvState& st = nvState();
     const NvCardProfile& p = st.profile;
-    if (!hasRegulator(st)) {
-        return StatusCode::NotSupported;
-    }
-    const NvGpuHandle handle = gpuHandle(gpu);
-    if (handle == nullptr) {
-        return StatusCode::Failed;
+    NvGpuHandle handle = nullptr;
+    if (const StatusCode s = regulatorOf(gpu, handle); s != StatusCode::Ok) {
+        return s;
     }
     if (st.regulatorKind == RegulatorKind::RegistryVoltage) {
         std::uint32_t stored = 0;
@@ -231,10 +235,57 @@ StatusCode NvBackend::setVoltageDefault(std::uint32_t gpu) {
     return programVoltage(gpu, p.DefaultGPUVoltage3D, false);
 }
 
-// ---- Memory voltage ---------------------------------------------------------
+// ---- Memory voltage and PWM clock -------------------------------------------
+// Two regulator levels of one shape: a profile range whose step switches the
+// feature on, a default level, pins written by level and (kind 1) read back.
+
+namespace {
+
+struct LevelControl {
+    std::uint32_t NvCardProfile::*max;
+    std::uint32_t NvCardProfile::*min;
+    std::uint32_t NvCardProfile::*step;
+    std::uint32_t NvCardProfile::*defaultLevel;
+    StatusCode (*write)(std::uint32_t gpu, std::uint32_t level);
+};
+
+constexpr LevelControl kMemoryVoltage{&NvCardProfile::MemoryVoltageMax, &NvCardProfile::MemoryVoltageMin,
+                                      &NvCardProfile::MemoryVoltageStep, &NvCardProfile::DefaultMemoryVoltageLevel3D,
+                                      writeMemoryVoltage};
+constexpr LevelControl kPwmClock{&NvCardProfile::PWMClockMax, &NvCardProfile::PWMClockMin,
+                                 &NvCardProfile::PWMClockStep, &NvCardProfile::DefaultPWMLevel, writePwmClock};
+
+bool offered(const LevelControl& c) { return nvState().profile.*c.step != 0; }
+
+StatusCode levelInfo(const LevelControl& c, RangeInfo* range) {
+    const NvCardProfile& p = nvState().profile;
+    if (!offered(c)) {
+        return StatusCode::NotSupported;
+    }
+    fillRange(range, p.*c.max, p.*c.min, p.*c.step);
+    return StatusCode::Ok;
+}
+
+StatusCode levelDefault(const LevelControl& c, std::uint32_t* level) {
+    if (!offered(c)) {
+        return StatusCode::NotSupported;
+    }
+    *level = nvState().profile.*c.defaultLevel;
+    return StatusCode::Ok;
+}
+
+StatusCode setLevel(const LevelControl& c, std::uint32_t gpu, std::uint32_t level) {
+    return offered(c) ? c.write(gpu, level) : StatusCode::NotSupported;
+}
+
+StatusCode setLevelDefault(const LevelControl& c, std::uint32_t gpu) {
+    return offered(c) ? c.write(gpu, nvState().profile.*c.defaultLevel) : StatusCode::NotSupported;
+}
+
+}  // namespace
 
 StatusCode NvBackend::getCurrentMemoryVoltageLevel(std::uint32_t gpu, std::uint32_t* level) {
-    if (nvState().profile.MemoryVoltageStep == 0) {
+    if (!offered(kMemoryVoltage)) {
         return StatusCode::NotSupported;
     }
     unsigned pins[2] = {};
@@ -246,42 +297,21 @@ StatusCode NvBackend::getCurrentMemoryVoltageLevel(std::uint32_t gpu, std::uint3
 }
 
 StatusCode NvBackend::getMemoryVoltageInfo(std::uint32_t, RangeInfo* range) {
-    const NvCardProfile& p = nvState().profile;
-    if (p.MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    fillRange(range, p.MemoryVoltageMax, p.MemoryVoltageMin, p.MemoryVoltageStep);
-    return StatusCode::Ok;
+    return levelInfo(kMemoryVoltage, range);
 }
 
 StatusCode NvBackend::getMemoryVoltageDefault(std::uint32_t, std::uint32_t* level) {
-    const NvCardProfile& p = nvState().profile;
-    if (p.MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    *level = p.DefaultMemoryVoltageLevel3D;
-    return StatusCode::Ok;
+    return levelDefault(kMemoryVoltage, level);
 }
 
 StatusCode NvBackend::setCurrentMemoryVoltageLevel(std::uint32_t gpu, std::uint32_t level) {
-    if (nvState().profile.MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return writeMemoryVoltage(gpu, level);
+    return setLevel(kMemoryVoltage, gpu, level);
 }
 
-StatusCode NvBackend::setMemoryVoltageDefault(std::uint32_t gpu) {
-    const NvCardProfile& p = nvState().profile;
-    if (p.MemoryVoltageStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return writeMemoryVoltage(gpu, p.DefaultMemoryVoltageLevel3D);
-}
-
-// ---- PWM clock --------------------------------------------------------------
+StatusCode NvBackend::setMemoryVoltageDefault(std::uint32_t gpu) { return setLevelDefault(kMemoryVoltage, gpu); }
 
 StatusCode NvBackend::getCurrentPwmClockLevel(std::uint32_t gpu, std::uint32_t* level) {
-    if (nvState().profile.PWMClockStep == 0) {
+    if (!offered(kPwmClock)) {
         return StatusCode::NotSupported;
     }
     unsigned pin = 0;
@@ -292,37 +322,16 @@ StatusCode NvBackend::getCurrentPwmClockLevel(std::uint32_t gpu, std::uint32_t* 
     return s;
 }
 
-StatusCode NvBackend::getPwmClockInfo(std::uint32_t, RangeInfo* range) {
-    const NvCardProfile& p = nvState().profile;
-    if (p.PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    fillRange(range, p.PWMClockMax, p.PWMClockMin, p.PWMClockStep);
-    return StatusCode::Ok;
-}
+StatusCode NvBackend::getPwmClockInfo(std::uint32_t, RangeInfo* range) { return levelInfo(kPwmClock, range); }
 
 StatusCode NvBackend::getPwmClockDefault(std::uint32_t, std::uint32_t* level) {
-    const NvCardProfile& p = nvState().profile;
-    if (p.PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    *level = p.DefaultPWMLevel;
-    return StatusCode::Ok;
+    return levelDefault(kPwmClock, level);
 }
 
 StatusCode NvBackend::setCurrentPwmClockLevel(std::uint32_t gpu, std::uint32_t level) {
-    if (nvState().profile.PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return writePwmClock(gpu, level);
+    return setLevel(kPwmClock, gpu, level);
 }
 
-StatusCode NvBackend::setPwmClockDefault(std::uint32_t gpu) {
-    const NvCardProfile& p = nvState().profile;
-    if (p.PWMClockStep == 0) {
-        return StatusCode::NotSupported;
-    }
-    return writePwmClock(gpu, p.DefaultPWMLevel);
-}
+StatusCode NvBackend::setPwmClockDefault(std::uint32_t gpu) { return setLevelDefault(kPwmClock, gpu); }
 
 }  // namespace zx::nv

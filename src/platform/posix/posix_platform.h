@@ -94,8 +94,6 @@ std::string installedDataFolder();
 // --- posix_store.cpp --------------------------------------------------------
 // Path of the store's database file.
 bool storePath(std::string& out);
-// "\A\\B\" -> "A\B": no leading, trailing or doubled backslashes.
-std::string normaliseKeyPath(const std::string& keyPath);
 
 // --- posix_named_lock.cpp ---------------------------------------------------
 // Test hook: an absolute folder that holds the named locks' files in place of

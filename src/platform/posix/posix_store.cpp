@@ -291,21 +291,6 @@ bool storePath(std::string& out) {
     return true;
 }
 
-std::string normaliseKeyPath(const std::string& keyPath) {
-    std::string out;
-    out.reserve(keyPath.size());
-    for (char c : keyPath) {
-        if (c == '\\' && (out.empty() || out.back() == '\\')) {
-            continue;
-        }
-        out += c;
-    }
-    if (!out.empty() && out.back() == '\\') {
-        out.pop_back();
-    }
-    return out;
-}
-
 bool PosixPlatform::storeKeyExists(const std::string& keyPath) {
     const std::string path = normaliseKeyPath(keyPath);
     if (path.empty()) {
@@ -328,8 +313,8 @@ bool PosixPlatform::storeCreateKey(const std::string& keyPath) {
     return tx && ensureKey(db.get(), normaliseKeyPath(keyPath)) && tx.commit();
 }
 
-StoreResult PosixPlatform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
-                       std::uint32_t* size) {
+StoreResult PosixPlatform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type,
+                                      std::uint8_t* data, std::uint32_t* size) {
     if (data != nullptr && size == nullptr) {
         return StoreResult::Failed;
     }
@@ -378,8 +363,8 @@ StoreResult PosixPlatform::storeQuery(const std::string& keyPath, const char* na
     return StoreResult::Ok;
 }
 
-bool PosixPlatform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
-              std::uint32_t size) {
+bool PosixPlatform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type,
+                             const std::uint8_t* data, std::uint32_t size) {
     if (data == nullptr && size != 0) {
         return false;
     }

@@ -1,6 +1,5 @@
 // The Windows Platform, declared once; its services are defined one group per
-// source file of this folder. The free functions below are the pieces that the
-// interface does not expose, declared here so that the tests can reach them.
+// source file of this folder.
 #pragma once
 
 #include <cstddef>
@@ -60,9 +59,5 @@ public:
     void* findSymbol(NativeHandle library, const char* name) override;
     void freeLibrary(NativeHandle library) override;
 };
-
-// --- win32_store.cpp --------------------------------------------------------
-// "\A\\B\" -> "A\B": no leading, trailing or doubled backslashes.
-std::string normaliseKeyPath(const std::string& keyPath);
 
 }  // namespace zx::platform::win32

@@ -42,21 +42,6 @@ private:
 
 }  // namespace
 
-std::string normaliseKeyPath(const std::string& keyPath) {
-    std::string out;
-    out.reserve(keyPath.size());
-    for (char c : keyPath) {
-        if (c == '\\' && (out.empty() || out.back() == '\\')) {
-            continue;
-        }
-        out += c;
-    }
-    if (!out.empty() && out.back() == '\\') {
-        out.pop_back();
-    }
-    return out;
-}
-
 bool Win32Platform::storeKeyExists(const std::string& keyPath) {
     Key key;
     return key.open(normaliseKeyPath(keyPath), KEY_READ) == ERROR_SUCCESS;
@@ -67,8 +52,8 @@ bool Win32Platform::storeCreateKey(const std::string& keyPath) {
     return key.create(normaliseKeyPath(keyPath));
 }
 
-StoreResult Win32Platform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type, std::uint8_t* data,
-                       std::uint32_t* size) {
+StoreResult Win32Platform::storeQuery(const std::string& keyPath, const char* name, std::uint32_t* type,
+                                      std::uint8_t* data, std::uint32_t* size) {
     if (data != nullptr && size == nullptr) {
         return StoreResult::Failed;
     }
@@ -114,8 +99,8 @@ StoreResult Win32Platform::storeQuery(const std::string& keyPath, const char* na
     return StoreResult::Ok;
 }
 
-bool Win32Platform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type, const std::uint8_t* data,
-              std::uint32_t size) {
+bool Win32Platform::storeSet(const std::string& keyPath, const char* name, std::uint32_t type,
+                             const std::uint8_t* data, std::uint32_t size) {
     if (data == nullptr && size != 0) {
         return false;
     }
