@@ -8,7 +8,8 @@
 // life of the process: the lock tests then cost one fcntl() and nothing is
 // ever closed while another thread may use it. A forked child shares its
 // parent's description, so the child forgets it at fork() and opens one of
-// its own at its next use.
+// its own at its next use. The name table and the hold state between threads
+// are in platform/named_lock_slots.h.
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/stat.h>
@@ -22,6 +23,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/named_lock_slots.h"
 #include "platform/posix/posix_platform.h"
 
 namespace zx::platform::posix {
@@ -29,99 +31,22 @@ namespace zx::platform::posix {
 namespace {
 
 constexpr const char* kDefaultLockFolder = "/dev/shm";
-constexpr std::size_t kMaxLocks = 4;
-constexpr std::size_t kMaxNameLength = 63;
 
-enum Hold : int {
-    kFree,  // this process does not hold the lock
-    kBusy,  // a thread of this process is taking or giving it back
-    kHeld,  // this process holds the lock
-};
-
-struct LockSlot {
-    std::atomic<bool> used{false};
-    char name[kMaxNameLength + 1]{};
+// Per slot of the name table: the lock file's path and its descriptor.
+struct LockFile {
     char path[PATH_MAX]{};
     std::atomic<int> fd{-1};  // -1 until the file is open
-    std::atomic<int> hold{kFree};
 };
 
-LockSlot g_slots[kMaxLocks];
+LockFile g_files[NamedLockSlots::kMaxLocks];
 // Guards filling slots and opening files; held across fork() so that the
 // child never inherits it locked by a thread it does not have.
 std::mutex g_mutex;
 bool g_forkHandlersInstalled = false;
 
-void beforeFork() { g_mutex.lock(); }
-void afterForkInParent() { g_mutex.unlock(); }
-
-// The child shares its parent's descriptions: it must neither report nor give
-// back the parent's hold, and must not keep the lock alive after the parent
-// ends. Closing its copy leaves the parent's lock in place.
-void afterForkInChild() {
-    for (auto& slot : g_slots) {
-        const int fd = slot.fd.exchange(-1);
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        slot.hold.store(kFree);
-    }
-    g_mutex.unlock();
-}
-
-bool validName(const char* name) {
-    return name != nullptr && name[0] != '\0' && name[0] != '.' && std::strchr(name, '/') == nullptr &&
-           std::strlen(name) <= kMaxNameLength;
-}
-
 const char* lockFolder() {
     const char* folder = std::getenv(kLockFolderVariable);
     return folder != nullptr && folder[0] == '/' ? folder : kDefaultLockFolder;
-}
-
-LockSlot* findSlot(const char* name) {
-    for (auto& slot : g_slots) {
-        if (slot.used.load(std::memory_order_acquire) && std::strcmp(slot.name, name) == 0) {
-            return &slot;
-        }
-    }
-    return nullptr;
-}
-
-// The slot of name, made at its first use; nullptr for a name that cannot
-// be a file name or when every slot is taken.
-LockSlot* slotFor(const char* name) {
-    if (name == nullptr) {
-        return nullptr;
-    }
-    if (LockSlot* slot = findSlot(name)) {
-        return slot;
-    }
-    if (!validName(name)) {
-        return nullptr;
-    }
-    std::lock_guard<std::mutex> guard(g_mutex);
-    if (LockSlot* slot = findSlot(name)) {
-        return slot;
-    }
-    if (!g_forkHandlersInstalled) {
-        if (::pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) != 0) {
-            return nullptr;
-        }
-        g_forkHandlersInstalled = true;
-    }
-    for (auto& slot : g_slots) {
-        if (!slot.used.load(std::memory_order_relaxed)) {
-            std::strcpy(slot.name, name);
-            const int n = std::snprintf(slot.path, sizeof slot.path, "%s/%s", lockFolder(), name);
-            if (n < 0 || static_cast<std::size_t>(n) >= sizeof slot.path) {
-                slot.path[0] = '\0';  // too long: the lock cannot be reached
-            }
-            slot.used.store(true, std::memory_order_release);
-            return &slot;
-        }
-    }
-    return nullptr;
 }
 
 // Opens the lock file, creating it for everyone when missing. An existing
@@ -159,17 +84,18 @@ int openLockFile(const char* path) {
     return fd;
 }
 
-// The slot's descriptor, opened at the first call; -1 while it cannot be.
-int descriptor(LockSlot& slot) {
-    const int fd = slot.fd.load(std::memory_order_acquire);
+// The descriptor of slot index, opened at the first call; -1 while it cannot be.
+int descriptor(std::size_t index) {
+    LockFile& file = g_files[index];
+    const int fd = file.fd.load(std::memory_order_acquire);
     if (fd >= 0) {
         return fd;
     }
     std::lock_guard<std::mutex> guard(g_mutex);
-    if (slot.fd.load(std::memory_order_relaxed) < 0) {
-        slot.fd.store(openLockFile(slot.path), std::memory_order_release);
+    if (file.fd.load(std::memory_order_relaxed) < 0) {
+        file.fd.store(openLockFile(file.path), std::memory_order_release);
     }
-    return slot.fd.load(std::memory_order_relaxed);
+    return file.fd.load(std::memory_order_relaxed);
 }
 
 struct flock wholeFile(short type) {
@@ -187,42 +113,80 @@ int fcntlRetrying(int fd, int command, struct flock* fl) {
     return rc;
 }
 
-}  // namespace
-
-NamedLockResult PosixPlatform::takeNamedLock(const char* name) {
-    LockSlot* slot = slotFor(name);
-    if (slot == nullptr) {
-        return NamedLockResult::Failed;
-    }
-    // Our own description never conflicts with itself, so a hold of this
-    // process (or a take under way in another thread) is refused here.
-    int expected = kFree;
-    if (!slot->hold.compare_exchange_strong(expected, kBusy, std::memory_order_acq_rel)) {
-        return NamedLockResult::AlreadyExists;
-    }
-    NamedLockResult result = NamedLockResult::Failed;
-    const int fd = descriptor(*slot);
-    if (fd >= 0) {
-        struct flock fl = wholeFile(F_WRLCK);
-        if (fcntlRetrying(fd, F_OFD_SETLK, &fl) == 0) {
-            result = NamedLockResult::Created;
-        } else if (errno == EAGAIN || errno == EACCES) {
-            result = NamedLockResult::AlreadyExists;
+// Closes every lock file of this process's table.
+void closeLockFiles() {
+    for (auto& file : g_files) {
+        const int fd = file.fd.exchange(-1);
+        if (fd >= 0) {
+            ::close(fd);
         }
     }
-    slot->hold.store(result == NamedLockResult::Created ? kHeld : kFree, std::memory_order_release);
-    return result;
 }
 
-NamedLockState PosixPlatform::namedLockState(const char* name) {
-    LockSlot* slot = slotFor(name);
-    if (slot == nullptr) {
-        return NamedLockState::Free;
+class PosixLockSlots final : public NamedLockSlots {
+public:
+    constexpr PosixLockSlots() = default;
+
+private:
+    bool admits(const char* name) const override { return name[0] != '.' && std::strchr(name, '/') == nullptr; }
+    void lockTable() override { g_mutex.lock(); }
+    void unlockTable() override { g_mutex.unlock(); }
+    bool prepare(std::size_t index, const char* name) override;
+    NamedLockResult takeLock(std::size_t index, const char* name) override;
+    void releaseLock(std::size_t index) override;
+    NamedLockState probe(std::size_t index, const char* name) override;
+};
+
+constinit PosixLockSlots g_locks;
+
+void beforeFork() { g_mutex.lock(); }
+void afterForkInParent() { g_mutex.unlock(); }
+
+// The child shares its parent's descriptions: it must neither report nor give
+// back the parent's hold, and must not keep the lock alive after the parent
+// ends. Closing its copy leaves the parent's lock in place.
+void afterForkInChild() {
+    closeLockFiles();
+    g_locks.forgetHolds();
+    g_mutex.unlock();
+}
+
+bool PosixLockSlots::prepare(std::size_t index, const char* name) {
+    if (!g_forkHandlersInstalled) {
+        if (::pthread_atfork(beforeFork, afterForkInParent, afterForkInChild) != 0) {
+            return false;
+        }
+        g_forkHandlersInstalled = true;
     }
-    if (slot->hold.load(std::memory_order_acquire) == kHeld) {
-        return NamedLockState::HeldHere;
+    char* path = g_files[index].path;
+    const int n = std::snprintf(path, PATH_MAX, "%s/%s", lockFolder(), name);
+    if (n < 0 || n >= PATH_MAX) {
+        path[0] = '\0';  // too long: the lock cannot be reached
     }
-    const int fd = descriptor(*slot);
+    return true;
+}
+
+// Our own description never conflicts with itself: the hold state has already
+// refused a hold of this process (or a take under way in another thread).
+NamedLockResult PosixLockSlots::takeLock(std::size_t index, const char*) {
+    const int fd = descriptor(index);
+    if (fd < 0) {
+        return NamedLockResult::Failed;
+    }
+    struct flock fl = wholeFile(F_WRLCK);
+    if (fcntlRetrying(fd, F_OFD_SETLK, &fl) == 0) {
+        return NamedLockResult::Created;
+    }
+    return errno == EAGAIN || errno == EACCES ? NamedLockResult::AlreadyExists : NamedLockResult::Failed;
+}
+
+void PosixLockSlots::releaseLock(std::size_t index) {
+    struct flock fl = wholeFile(F_UNLCK);
+    fcntlRetrying(g_files[index].fd.load(std::memory_order_acquire), F_OFD_SETLK, &fl);
+}
+
+NamedLockState PosixLockSlots::probe(std::size_t index, const char*) {
+    const int fd = descriptor(index);
     if (fd < 0) {
         return NamedLockState::Free;
     }
@@ -233,31 +197,18 @@ NamedLockState PosixPlatform::namedLockState(const char* name) {
     return fl.l_type == F_UNLCK ? NamedLockState::Free : NamedLockState::HeldElsewhere;
 }
 
-bool PosixPlatform::releaseNamedLock(const char* name) {
-    LockSlot* slot = slotFor(name);
-    if (slot == nullptr) {
-        return false;
-    }
-    int expected = kHeld;
-    if (!slot->hold.compare_exchange_strong(expected, kBusy, std::memory_order_acq_rel)) {
-        return false;
-    }
-    struct flock fl = wholeFile(F_UNLCK);
-    fcntlRetrying(slot->fd.load(std::memory_order_acquire), F_OFD_SETLK, &fl);
-    slot->hold.store(kFree, std::memory_order_release);
-    return true;
-}
+}  // namespace
+
+NamedLockResult PosixPlatform::takeNamedLock(const char* name) { return g_locks.take(name); }
+
+NamedLockState PosixPlatform::namedLockState(const char* name) { return g_locks.state(name); }
+
+bool PosixPlatform::releaseNamedLock(const char* name) { return g_locks.release(name); }
 
 void forgetNamedLocksForTesting() {
     std::lock_guard<std::mutex> guard(g_mutex);
-    for (auto& slot : g_slots) {
-        const int fd = slot.fd.exchange(-1);
-        if (fd >= 0) {
-            ::close(fd);
-        }
-        slot.hold.store(kFree);
-        slot.used.store(false);
-    }
+    closeLockFiles();
+    g_locks.forgetNames();
 }
 
 }  // namespace zx::platform::posix

@@ -4,92 +4,41 @@
 // ends in any way. The state is probed with OpenMutexA, which never creates
 // it: found means held. Nobody ever waits on the mutex.
 //
-// As on Linux, a process holds a name at most once: an atomic hold state
-// decides between threads, and the handles of up to four names live in a
-// fixed table, so nothing is allocated once a name was first used.
+// The name table and the hold state between threads are in
+// platform/named_lock_slots.h; this file keeps each slot's handle.
 #include <windows.h>
 
-#include <atomic>
 #include <cstring>
 
+#include "platform/named_lock_slots.h"
 #include "platform/win32/win32_platform.h"
 
 namespace zx::platform::win32 {
 
 namespace {
 
-constexpr std::size_t kMaxLocks = 4;
-constexpr std::size_t kMaxNameLength = 63;
-
-enum Hold : int {
-    kFree,  // this process does not hold the lock
-    kBusy,  // a thread of this process is taking or giving it back
-    kHeld,  // this process holds the lock
-};
-
-struct LockSlot {
-    std::atomic<bool> used{false};
-    char name[kMaxNameLength + 1]{};
-    HANDLE handle = nullptr;  // written only by the thread that set kBusy
-    std::atomic<int> hold{kFree};
-};
-
-LockSlot g_slots[kMaxLocks];
+// Written only by the thread that set the slot busy.
+HANDLE g_handles[NamedLockSlots::kMaxLocks] = {};
 SRWLOCK g_slotsLock = SRWLOCK_INIT;
 
-// A backslash would address a kernel namespace ("Global\...").
-bool validName(const char* name) {
-    return name != nullptr && name[0] != '\0' && std::strchr(name, '\\') == nullptr &&
-           std::strlen(name) <= kMaxNameLength;
-}
+class Win32LockSlots final : public NamedLockSlots {
+public:
+    constexpr Win32LockSlots() = default;
 
-LockSlot* findSlot(const char* name) {
-    for (auto& slot : g_slots) {
-        if (slot.used.load(std::memory_order_acquire) && std::strcmp(slot.name, name) == 0) {
-            return &slot;
-        }
-    }
-    return nullptr;
-}
+private:
+    // A backslash would address a kernel namespace ("Global\...").
+    bool admits(const char* name) const override { return std::strchr(name, '\\') == nullptr; }
+    void lockTable() override { ::AcquireSRWLockExclusive(&g_slotsLock); }
+    void unlockTable() override { ::ReleaseSRWLockExclusive(&g_slotsLock); }
+    bool prepare(std::size_t, const char*) override { return true; }
+    NamedLockResult takeLock(std::size_t index, const char* name) override;
+    void releaseLock(std::size_t index) override;
+    NamedLockState probe(std::size_t index, const char* name) override;
+};
 
-// The slot of name, made at its first use; nullptr for an invalid name or
-// when every slot is taken.
-LockSlot* slotFor(const char* name) {
-    if (name == nullptr) {
-        return nullptr;
-    }
-    if (LockSlot* slot = findSlot(name)) {
-        return slot;
-    }
-    if (!validName(name)) {
-        return nullptr;
-    }
-    ::AcquireSRWLockExclusive(&g_slotsLock);
-    LockSlot* found = findSlot(name);
-    for (std::size_t i = 0; found == nullptr && i < kMaxLocks; ++i) {
-        if (!g_slots[i].used.load(std::memory_order_relaxed)) {
-            std::strcpy(g_slots[i].name, name);
-            g_slots[i].used.store(true, std::memory_order_release);
-            found = &g_slots[i];
-        }
-    }
-    ::ReleaseSRWLockExclusive(&g_slotsLock);
-    return found;
-}
-
-}  // namespace
-
-NamedLockResult Win32Platform::takeNamedLock(const char* name) {
-    LockSlot* slot = slotFor(name);
-    if (slot == nullptr) {
-        return NamedLockResult::Failed;
-    }
-    int expected = kFree;
-    if (!slot->hold.compare_exchange_strong(expected, kBusy, std::memory_order_acq_rel)) {
-        return NamedLockResult::AlreadyExists;  // held here, or being taken by another thread
-    }
+NamedLockResult Win32LockSlots::takeLock(std::size_t index, const char* name) {
     NamedLockResult result = NamedLockResult::Failed;
-    HANDLE handle = ::CreateMutexA(nullptr, TRUE, slot->name);
+    HANDLE handle = ::CreateMutexA(nullptr, TRUE, name);
     const DWORD error = ::GetLastError();
     if (handle != nullptr && error == ERROR_ALREADY_EXISTS) {
         ::CloseHandle(handle);
@@ -100,20 +49,21 @@ NamedLockResult Win32Platform::takeNamedLock(const char* name) {
     } else if (error == ERROR_ACCESS_DENIED) {
         result = NamedLockResult::AlreadyExists;  // another user's mutex of that name
     }
-    slot->handle = handle;
-    slot->hold.store(result == NamedLockResult::Created ? kHeld : kFree, std::memory_order_release);
+    g_handles[index] = handle;
     return result;
 }
 
-NamedLockState Win32Platform::namedLockState(const char* name) {
-    LockSlot* slot = slotFor(name);
-    if (slot == nullptr) {
-        return NamedLockState::Free;
-    }
-    if (slot->hold.load(std::memory_order_acquire) == kHeld) {
-        return NamedLockState::HeldHere;
-    }
-    if (HANDLE found = ::OpenMutexA(SYNCHRONIZE, FALSE, slot->name)) {
+// Only the thread that took the lock owns the mutex and may release it;
+// closing the last handle destroys the mutex whoever owns it, so giving back
+// works from any thread.
+void Win32LockSlots::releaseLock(std::size_t index) {
+    ::ReleaseMutex(g_handles[index]);
+    ::CloseHandle(g_handles[index]);
+    g_handles[index] = nullptr;
+}
+
+NamedLockState Win32LockSlots::probe(std::size_t, const char* name) {
+    if (HANDLE found = ::OpenMutexA(SYNCHRONIZE, FALSE, name)) {
         ::CloseHandle(found);
         return NamedLockState::HeldElsewhere;
     }
@@ -121,23 +71,14 @@ NamedLockState Win32Platform::namedLockState(const char* name) {
     return ::GetLastError() == ERROR_ACCESS_DENIED ? NamedLockState::HeldElsewhere : NamedLockState::Free;
 }
 
-bool Win32Platform::releaseNamedLock(const char* name) {
-    LockSlot* slot = slotFor(name);
-    if (slot == nullptr) {
-        return false;
-    }
-    int expected = kHeld;
-    if (!slot->hold.compare_exchange_strong(expected, kBusy, std::memory_order_acq_rel)) {
-        return false;
-    }
-    // Only the thread that took the lock owns the mutex and may release it;
-    // closing the last handle destroys the mutex whoever owns it, so giving
-    // back works from any thread.
-    ::ReleaseMutex(slot->handle);
-    ::CloseHandle(slot->handle);
-    slot->handle = nullptr;
-    slot->hold.store(kFree, std::memory_order_release);
-    return true;
-}
+constinit Win32LockSlots g_locks;
+
+}  // namespace
+
+NamedLockResult Win32Platform::takeNamedLock(const char* name) { return g_locks.take(name); }
+
+NamedLockState Win32Platform::namedLockState(const char* name) { return g_locks.state(name); }
+
+bool Win32Platform::releaseNamedLock(const char* name) { return g_locks.release(name); }
 
 }  // namespace zx::platform::win32
