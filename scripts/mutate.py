@@ -2,6 +2,7 @@
 """Generated one-line mutants of the library, and whether the test suite kills them.
 
     scripts/mutate.py --list [--under src/core]       every mutant, one a line
+    scripts/mutate.py --list --seed S --sample N      the mutants a sample takes
     scripts/mutate.py --seed S --sample N [--under src/ati] [--build-dir DIR]
 
 The mutants come mechanically from the C++ files under src/ (the Windows
@@ -497,7 +498,7 @@ class Runner:
             if not m:
                 m = re.search(r"^\s*\d+ - (\S+) \(", out, re.M)
             return m.group(1) if m else "ctest"
-        m = re.search(r"^\[  FAILED  \] (\S+)", out, re.M)
+        m = re.search(r"^\[  FAILED  \] ([^\s,]+)", out, re.M)
         return m.group(1) if m else f"{step} (crashed)"
 
     def baseline(self):
@@ -550,6 +551,10 @@ def main():
     equivalents = read_equivalents()
     mutants = all_mutants(opts.under, opts.exclude)
     if opts.list:
+        if opts.sample:  # the sample a run with these arguments would take
+            order = list(mutants)
+            random.Random(opts.seed).shuffle(order)
+            mutants = [m for m in order if m.key not in equivalents][:opts.sample]
         for m in mutants:
             mark = "  [equivalent]" if m.key in equivalents else ""
             print(f"{m.file}:{m.line_no}: {m.what}  | {m.text}{mark}")
