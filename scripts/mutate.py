@@ -571,6 +571,7 @@ def main():
     # SIGTERM unwinds like Ctrl-C, so the mutated file is always put back.
     signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
     killed = survived = unbuilt = 0
+    interrupted = False
     try:
         if opts.in_place:
             runner.recover()
@@ -599,16 +600,20 @@ def main():
             print(f"{result:<60} {m.file}:{m.line_no}: {m.what}  | {m.text}  "
                   f"[{time.monotonic() - start:.0f}s]", flush=True)
     except KeyboardInterrupt:
-        print("interrupted; the copy is restored", file=sys.stderr)
-        return 130
+        runner.restore()
+        print(f"interrupted after {killed + survived + unbuilt} mutants; the mutated file is put back",
+              flush=True)
+        interrupted = True
     finally:
         runner.restore()
-    if opts.in_place:
+    if opts.in_place and not interrupted:
         # The build folder is left matching the unmutated tree.
         runner.run_build()
     judged = killed + survived
     score = f"{100 * killed / judged:.0f}%" if judged else "n/a"
     print(f"mutants: {killed} killed, {survived} survived, {unbuilt} not built, score {score}")
+    if interrupted:
+        return 130
     return 1 if survived else 0
 
 
