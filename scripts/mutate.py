@@ -4,6 +4,7 @@
     scripts/mutate.py --list [--under src/core]       every mutant, one a line
     scripts/mutate.py --list --seed S --sample N      the mutants a sample takes
     scripts/mutate.py --seed S --sample N [--under src/ati] [--build-dir DIR]
+    scripts/mutate.py --keys FILE                      exactly these (file | line text | mutation)
 
 The mutants come mechanically from the C++ files under src/ (the Windows
 platform folder left out: the Linux build does not compile it): relational
@@ -348,19 +349,24 @@ def all_mutants(under=None, exclude=None):
     return mutants
 
 
-def read_equivalents():
-    """Keys of scripts/mutants-equivalent.txt: file | line text | mutation | reason."""
+def read_keys(path, fields=4):
+    """Keys of a file like scripts/mutants-equivalent.txt: file | line text |
+    mutation | reason (the reason left out where fields is 3)."""
     keys = set()
-    if not EQUIVALENTS.exists():
+    if not path.exists():
         return keys
-    for raw in EQUIVALENTS.read_text(encoding="utf-8").splitlines():
+    for raw in path.read_text(encoding="utf-8").splitlines():
         if not raw.strip() or raw.lstrip().startswith("#"):
             continue
         parts = [p.strip() for p in raw.split(" | ")]
-        if len(parts) != 4 or not parts[3]:
-            sys.exit(f"{EQUIVALENTS.name}: needs 'file | line text | mutation | reason': {raw}")
+        if len(parts) < fields or not all(parts[:fields]):
+            sys.exit(f"{path.name}: needs 'file | line text | mutation{' | reason' * (fields == 4)}': {raw}")
         keys.add(tuple(parts[:3]))
     return keys
+
+
+def read_equivalents():
+    return read_keys(EQUIVALENTS)
 
 
 # ------------------------------------------------------------- running
@@ -539,6 +545,8 @@ def main():
     ap.add_argument("--list", action="store_true", help="print the mutants and stop")
     ap.add_argument("--seed", type=int, default=1)
     ap.add_argument("--sample", type=int, help="how many mutants to run")
+    ap.add_argument("--keys", help="run exactly the mutants of this file (file | line text | mutation "
+                    "per line, as in the equivalents' file)")
     ap.add_argument("--under", help="only files under this folder (src/ati) or this file")
     ap.add_argument("--exclude", help="leave out the files under this folder (src/nv/regulator)")
     ap.add_argument("--build-dir", default=str(ROOT / "build-mutate"))
@@ -560,11 +568,19 @@ def main():
             print(f"{m.file}:{m.line_no}: {m.what}  | {m.text}{mark}")
         print(f"{len(mutants)} mutants", file=sys.stderr)
         return 0
-    if not opts.sample:
-        ap.error("--sample N (or --list) is needed")
-    order = list(mutants)
-    random.Random(opts.seed).shuffle(order)
-    sample = [m for m in order if m.key not in equivalents][:opts.sample]
+    if not opts.sample and not opts.keys:
+        ap.error("--sample N, --keys FILE or --list is needed")
+    if opts.keys:
+        # Exactly these mutants, e.g. the survivors of an earlier run again.
+        wanted = read_keys(Path(opts.keys), fields=3)
+        sample = [m for m in mutants if m.key in wanted]
+        missing = wanted - {m.key for m in sample}
+        for key in sorted(missing):
+            print(f"no such mutant (any more): {' | '.join(key)}", file=sys.stderr)
+    else:
+        order = list(mutants)
+        random.Random(opts.seed).shuffle(order)
+        sample = [m for m in order if m.key not in equivalents][:opts.sample]
 
     runner = Runner(opts.build_dir, opts.jobs, opts.in_place)
     runner.base.mkdir(parents=True, exist_ok=True)
