@@ -303,8 +303,8 @@ def source_files(under, exclude=None):
         files.append((rel, path.read_text(encoding="utf-8")))
     chosen = files
     if under:
-        prefix = under.rstrip("/") + "/"
-        chosen = [f for f in chosen if f[0].startswith(prefix) or f[0] == under]
+        prefixes = tuple(u.rstrip("/") + "/" for u in under)
+        chosen = [f for f in chosen if f[0].startswith(prefixes) or f[0] in under]
     if exclude:
         prefix = exclude.rstrip("/") + "/"
         chosen = [f for f in chosen if not f[0].startswith(prefix)]
@@ -547,7 +547,8 @@ def main():
     ap.add_argument("--sample", type=int, help="how many mutants to run")
     ap.add_argument("--keys", help="run exactly the mutants of this file (file | line text | mutation "
                     "per line, as in the equivalents' file)")
-    ap.add_argument("--under", help="only files under this folder (src/ati) or this file")
+    ap.add_argument("--under", action="append",
+                    help="only files under this folder (src/ati) or this file; may be repeated")
     ap.add_argument("--exclude", help="leave out the files under this folder (src/nv/regulator)")
     ap.add_argument("--build-dir", default=str(ROOT / "build-mutate"))
     ap.add_argument("--in-place", action="store_true",
@@ -594,7 +595,7 @@ def main():
         else:
             runner.sync_tree()
         print(f"sample: seed {opts.seed}, {len(sample)} of {len(mutants)} mutants"
-              f"{' under ' + opts.under if opts.under else ''} ({len(equivalents)} equivalents listed)",
+              f"{' under ' + ', '.join(opts.under) if opts.under else ''} ({len(equivalents)} equivalents listed)",
               flush=True)
         problem = runner.baseline()
         if problem:
