@@ -250,8 +250,8 @@ def line_mutants(line, masked, enums, types):
             out.append((f"{m.group(1)} condition negated",
                         line[:open_at + 1] + "!(" + inner + ")" + line[close:]))
     for m in INTEGER.finditer(masked):
-        # Array bounds in declarations and shifts of flag bits are kept as
-        # they are only when they do not parse; everything else is fair.
+        # Every constant, array bounds included: one that cannot change
+        # without breaking the build shows as "build fails".
         for v in integer_variants(m.group(1)):
             put(m.start(1), m.end(1), v, f"{m.group(1)} -> {v}")
     for m in BOOL.finditer(masked):
