@@ -75,6 +75,10 @@ TEST(IniReader, ValuesAsTheSystemReadsThem) {
         // UTF-16LE needs its mark; values come back in UTF-8.
         {"UTF-16LE pairs", utf16le(u"[S]\r\nk=\U0001F600 \u20AC\r\n"), "S", "k", "\xF0\x9F\x98\x80 \xE2\x82\xAC"},
         {"lone surrogates become ?", utf16le(u"[S]\r\nk=a\xD800z\xDC00\r\n"), "S", "k", "a?z?"},
+        {"a high surrogate at the end, a lone low one", utf16le(u"[S]\r\nk=\xDFFF\xDBFF"), "S", "k", "??"},
+        {"each UTF-8 length at its bounds", utf16le(u"[S]\nk=\x7F\x80\x7FF\x800\xD7FF\xE000\xFFFF\xD800\xDC00\xDBFF\xDFFF"),
+         "S", "k",
+         "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
         {"UTF-16LE without its mark", utf16le(u"[S]\r\nk=1\r\n", false), "S", "k", std::nullopt},
         {"UTF-16BE", "\xFE\xFF\0[\0S\0]\0\n\0k\0=\0001\0\n"s, "S", "k", std::nullopt},
     };
@@ -84,6 +88,13 @@ TEST(IniReader, ValuesAsTheSystemReadsThem) {
             EXPECT_EQ(found(c.text, c.section, c.key), c.value.has_value());
         }
         EXPECT_EQ(get(c.text, c.section, c.key), c.value.value_or(""));
+    }
+    // A value longer than the buffer is cut to fit with its NUL; no buffer, nothing written.
+    const Profile p("[S]\nk=abcdef\n");
+    for (const std::uint32_t size : {0u, 1u, 4u}) {
+        char buf[4] = {'X', 'X', 'X', 'X'};
+        EXPECT_EQ(p.readString("S", "k", buf, size), size == 0 ? 0 : size - 1);
+        EXPECT_EQ(std::string(buf, 4), size == 0 ? "XXXX" : size == 1 ? "\0XXX"s : "abc\0"s) << size;
     }
     EXPECT_EQ(Profile(utf16le(u"[S]")).encoding(), zx::ini::Encoding::Utf16Le);
     EXPECT_EQ(Profile(utf16le(u"[S]", false)).encoding(), zx::ini::Encoding::Bytes);

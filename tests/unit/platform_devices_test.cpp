@@ -69,6 +69,8 @@ TEST(PlatformDevices, VendorAndDeviceAreNeededTheRestIsOptional) {
     }
     put("0000:02:00.0", "device", "0xzz\n");
     put("0000:03:00.0", "vendor", "0x123456\n");
+    put("odd-name", "device", "0xffff\n");  // the largest value, and a prefix of either case
+    put("odd-name", "revision", "0XA\n");
     for (const char* file : {"subsystem_vendor", "subsystem_device", "revision", "class"}) {
         ::unlink((devicesDir() + "/0000:04:00.0/" + file).c_str());
     }
@@ -79,6 +81,7 @@ TEST(PlatformDevices, VendorAndDeviceAreNeededTheRestIsOptional) {
     EXPECT_EQ(hardwareIds(devices[0]), "PCI\\VEN_10DE&DEV_0611&SUBSYS_00000000&REV_00\\");
     EXPECT_FALSE(devices[0].hasClass);
     EXPECT_EQ(devices[0].location, "PCI bus 4, device 0, function 0;(4,0,0)");
+    EXPECT_EQ(hardwareIds(devices[1]), "PCI\\VEN_10DE&DEV_FFFF&SUBSYS_A1027A3C&REV_0A\\");
     EXPECT_TRUE(devices[1].hasClass);
     EXPECT_FALSE(devices[1].hasLocation) << "a name that is no PCI address gives no location";
 }

@@ -77,6 +77,10 @@ TEST(PlatformFiles, ReadFileReturnsExactBytesWithinTheLimitOfRegularFilesOnly) {
     const std::string fifo = zxtest::testRoot() + "/fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     EXPECT_FALSE(os().readFile(fifo, 1024, out)) << "a FIFO must neither block nor be read";
+    // A kernel file tells a size of 0 and has text: it is read to its end, within the limit.
+    ASSERT_TRUE(os().readFile("/proc/self/status", 1 << 16, out));
+    EXPECT_EQ(std::string(out.begin(), out.end()).rfind("Name:", 0), 0u);
+    EXPECT_FALSE(os().readFile("/proc/self/status", 8, out));
 }
 
 // An old file, a planted link or a dangling one at the name is replaced by an

@@ -3,6 +3,7 @@
 // while others call setters: the concurrency tests).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -49,6 +50,18 @@ TEST_F(PlatformNamedLock, TakeProbeAndGiveBackInOneProcess) {
     EXPECT_TRUE(os().releaseNamedLock(kName));
     EXPECT_FALSE(os().releaseNamedLock(kName));
     EXPECT_EQ(os().namedLockState(kName), NamedLockState::Free);
+}
+
+// A daemon may run without standard input: its lock file is then descriptor 0.
+TEST_F(PlatformNamedLock, TakenWithStandardInputClosed) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(0);
+        ::_exit(os().takeNamedLock(kName) == NamedLockResult::Created ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 }
 
 TEST_F(PlatformNamedLock, NamesThatAreNoPlainFileNameFail) {

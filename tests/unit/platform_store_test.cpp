@@ -77,6 +77,14 @@ TEST(PlatformStoreValues, KeepTypeAndBytesAndATooSmallBufferIsUntouched) {
     EXPECT_EQ(os().storeQuery(kNvKey, "DefaultGPUClock0", &type, buf, &size), StoreResult::BufferTooSmall);
     EXPECT_EQ(size, 260u);
     EXPECT_EQ(buf[0], 0xAA);
+    // Without a buffer only type and size are told; a buffer without its size is refused.
+    type = 0, size = 0;
+    EXPECT_EQ(os().storeQuery(kNvKey, "DefaultGPUClock0", &type, nullptr, &size), StoreResult::Ok);
+    EXPECT_EQ(type, zx::platform::kRegExpandSz);
+    EXPECT_EQ(size, 260u);
+    EXPECT_EQ(os().storeQuery(kNvKey, "DefaultGPUClock0", nullptr, nullptr, nullptr), StoreResult::Ok);
+    EXPECT_EQ(os().storeQuery(kNvKey, "DefaultGPUClock0", &type, buf, nullptr), StoreResult::Failed);
+    EXPECT_EQ(buf[0], 0xAA);
 }
 
 TEST(PlatformStoreKeys, NamesIgnoreCaseAndStraySeparatorsAndKeepTheirFirstSpelling) {
