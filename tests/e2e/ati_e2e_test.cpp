@@ -310,8 +310,7 @@ TEST(AtiPins, TheSecondGpuNeverFallsBackToThePlainPath) {
     EXPECT_TRUE(m.driver.logOf("WriteAndReadI2C").empty());
 }
 
-// A pin write cut short by a bus fault at any of its writes puts the memory voltage back on level 2, and the setter
-// answers 1. A transfer fails only when all its attempts on both paths failed.
+// A bus fault at any write (every attempt of the transfer failing) puts the memory voltage back on level 2; answer 1.
 TEST(AtiPins, ABusFaultPartWayEndsOnTheOldLevel) {
     for (unsigned k = 1; k <= 10; ++k) {
         SCOPED_TRACE(k);
