@@ -118,9 +118,11 @@ void appendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
-// UTF-16LE (mark already removed) to UTF-8. A surrogate without its partner
-// has no character to become and turns into '?', as the system's conversion
-// to a code page does with what it cannot convert.
+constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
+constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
+
+}  // namespace
+
 std::string utf16LeToUtf8(std::string_view bytes) {
     const std::size_t units = bytes.size() / 2;
     auto unit = [&bytes](std::size_t i) {
@@ -142,11 +144,6 @@ std::string utf16LeToUtf8(std::string_view bytes) {
     }
     return out;
 }
-
-constexpr std::string_view kUtf8Mark = "\xEF\xBB\xBF";
-constexpr std::string_view kUtf16LeMark = "\xFF\xFE";
-
-}  // namespace
 
 Encoding detectEncoding(std::string_view bytes) {
     return bytes.substr(0, kUtf16LeMark.size()) == kUtf16LeMark ? Encoding::Utf16Le : Encoding::Bytes;

@@ -48,6 +48,11 @@ enum class Encoding {
 // How a profile's bytes will be read.
 Encoding detectEncoding(std::string_view bytes);
 
+// UTF-16LE (mark already removed) to UTF-8. A surrogate without its partner
+// has no character to become and turns into '?', as the system's conversion
+// to a code page does with what it cannot convert.
+std::string utf16LeToUtf8(std::string_view bytes);
+
 class Profile {
 public:
     // An empty profile: every lookup reads as absent.

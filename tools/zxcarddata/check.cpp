@@ -6,6 +6,9 @@
 #include <optional>
 #include <set>
 #include <sstream>
+#include <string_view>
+
+#include "core/ini_reader.h"
 
 namespace zxcarddata {
 
@@ -182,24 +185,6 @@ private:
     std::map<std::string, Number> numbers_;      // lower-case key
 };
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 }  // namespace
 
 const char* encodingName(Encoding e) {
@@ -232,20 +217,8 @@ std::string profileText(const std::string& b, Encoding e) {
     if (e != Encoding::Utf16LeMark) {
         return b;
     }
-    std::string out;
-    for (std::size_t i = 2; i + 1 < b.size(); i += 2) {
-        std::uint32_t u = static_cast<unsigned char>(b[i]) | (static_cast<unsigned char>(b[i + 1]) << 8);
-        if (u >= 0xD800 && u < 0xDC00 && i + 3 < b.size()) {
-            const std::uint32_t low = static_cast<unsigned char>(b[i + 2]) | (static_cast<unsigned char>(b[i + 3]) << 8);
-            if (low >= 0xDC00 && low < 0xE000) {
-                appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
-                i += 2;
-                continue;
-            }
-        }
-        appendUtf8(out, u >= 0xD800 && u < 0xE000 ? '?' : u);
-    }
-    return out;
+    // The library's own conversion, so that the check reads what it reads.
+    return zx::ini::utf16LeToUtf8(std::string_view(b).substr(2));
 }
 
 std::vector<Problem> checkProfile(const std::string& text) {
