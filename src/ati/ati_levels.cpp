@@ -298,6 +298,7 @@ StatusCode AtiBackend::setVoltageDefault(U gpu) {
     if (n == 0) {
         return writeLevels(location, table) && writeLevels(location, table) ? StatusCode::Ok : StatusCode::Failed;
     }
+    LevelTable before = table;
     for (U i = 0; i < n; ++i) {
         table.rows[i].voltage = defaults[n - 1];
     }
@@ -307,7 +308,13 @@ StatusCode AtiBackend::setVoltageDefault(U gpu) {
     for (U i = 0; i < n; ++i) {
         table.rows[i].voltage = defaults[i];
     }
-    return writeLevels(location, table) ? StatusCode::Ok : StatusCode::Failed;
+    if (writeLevels(location, table)) {
+        return StatusCode::Ok;
+    }
+    // Cut short between the two writes: every level would stay at the
+    // highest default, which nobody asked for. The levels go back as they were.
+    writeLevels(location, before);
+    return StatusCode::Failed;
 }
 
 StatusCode AtiBackend::getPerformanceLevelGpuClocks(U gpu, LevelValues* clocks) {

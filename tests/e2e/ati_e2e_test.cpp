@@ -333,6 +333,13 @@ TEST(AtiVoltage, DefaultsAreWrittenOnTheScaleTheyWereCapturedOn) {
                               "ZXGetVoltageInfo 0 200 0 50"}));
     EXPECT_EQ(m.driver.logOf("SetODPerformanceLevels"), (Lines{rows(1200, 1200, 1200), rows(1000, 1100, 1200)}));
 
+    // The second write failing: the levels go back as they were.
+    AtiMachine cut;
+    r = cut.runAfterStartUp(kCard + "fault op=SetODPerformanceLevels status=-1 after=1 times=1\n",
+                            {"ZXSetVoltageDefault 0"}, kProfileScale);
+    EXPECT_EQ(r.of("ZXSetVoltageDefault"), "1");
+    EXPECT_EQ(cut.driver.logOf("SetODPerformanceLevels").back(), rows(1000, 1100, 1200));
+
     AtiMachine uncaptured;
     r = uncaptured.run(kCard + "fault op=GetODPerformanceLevels status=-1 times=1\n", {"ZXSetVoltageDefault 0"},
                        kProfileScale);

