@@ -74,18 +74,10 @@ def code_masks(text):
         is_pp = continued_pp or (state is None and line.lstrip().startswith("#"))
         continued_pp = is_pp and line.rstrip().endswith("\\")
         while i < n:
-            if state == "block":
-                end = line.find("*/", i)
-                stop = n if end < 0 else end + 2
-                for k in range(i, stop):
-                    masked[k] = " "
-                i = stop
-                if end >= 0:
-                    state = None
-                continue
-            if state is not None:  # inside a raw string
-                end = line.find(state, i)
-                stop = n if end < 0 else end + len(state)
+            if state is not None:  # inside a block comment or a raw string
+                closer = "*/" if state == "block" else state
+                end = line.find(closer, i)
+                stop = n if end < 0 else end + len(closer)
                 for k in range(i, stop):
                     masked[k] = " "
                 i = stop
