@@ -115,18 +115,6 @@ struct Options {
     unsigned count = 0;       // --count: 0 for until interrupted
 };
 
-// Blocks the signals that end watch, status --loop and lock hold, so they are
-// taken by sigtimedwait and the commands end cleanly (the lock given back).
-sigset_t endSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    sigprocmask(SIG_BLOCK, &set, nullptr);
-    return set;
-}
-
 // Waits ms milliseconds; false when an ending signal came first.
 bool pause(const sigset_t& set, unsigned ms) {
     timespec ts{};
@@ -186,7 +174,7 @@ int cmdReadings(const Options& o, bool watch) {
     }
     const unsigned every = o.loopMs > 0 ? o.loopMs : 1000;
     const unsigned times = watch || o.loopMs > 0 ? o.count : 1;
-    const sigset_t set = endSignals();
+    const sigset_t set = blockEndingSignals();
     for (unsigned n = 0; times == 0 || n < times; ++n) {
         if (n > 0 && !pause(set, every)) {
             break;
@@ -308,7 +296,7 @@ int cmdLockHold(const Options& o) {
     if (int rc = start()) {
         return rc;
     }
-    const sigset_t set = endSignals();
+    const sigset_t set = blockEndingSignals();
     if (const ZXStatus s = ZXSetLockLibStatus(1); s != ZX_STATUS_OK) {
         std::uint32_t status = 0;
         ZXGetLockLibStatus(&status);

@@ -446,20 +446,6 @@ std::optional<Answer> parseBody(const httplib::Request& req, json& out) {
     return std::nullopt;
 }
 
-// Blocks the ending signals, taken by sigwait in serve; before any thread
-// starts, so that every thread inherits the mask.
-sigset_t blockEndingSignals() {
-    sigset_t ending;
-    sigemptyset(&ending);
-    sigaddset(&ending, SIGINT);
-    sigaddset(&ending, SIGTERM);
-    sigaddset(&ending, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
-    // A browser closing a stream must not end the server.
-    ::signal(SIGPIPE, SIG_IGN);
-    return ending;
-}
-
 void configure(httplib::Server& svr) {
     svr.new_task_queue = [] { return new httplib::ThreadPool(16); };
     svr.set_keep_alive_timeout(2);
@@ -572,8 +558,21 @@ void serveChanges(httplib::Server& svr, Machine& machine) {
 
 }  // namespace
 
+sigset_t blockEndingSignals() {
+    sigset_t ending;
+    sigemptyset(&ending);
+    sigaddset(&ending, SIGINT);
+    sigaddset(&ending, SIGTERM);
+    sigaddset(&ending, SIGHUP);
+    pthread_sigmask(SIG_BLOCK, &ending, nullptr);
+    return ending;
+}
+
 int serve(const ServeOptions& options) {
+    // Before any thread starts, so that every thread inherits the mask.
     const sigset_t ending = blockEndingSignals();
+    // A browser closing a stream must not end the server.
+    ::signal(SIGPIPE, SIG_IGN);
     if (const auto failed = startLibrary()) {
         std::fprintf(stderr, "zxctl: %s\n", failed->message.c_str());
         return failed->exit;

@@ -3,6 +3,8 @@
 // See docs/dashboard.md.
 #pragma once
 
+#include <signal.h>
+
 #include <string>
 
 namespace zxctl {
@@ -14,5 +16,10 @@ struct ServeOptions {
 
 // Runs until SIGINT, SIGTERM or SIGHUP; the value is the exit code.
 int serve(const ServeOptions& options);
+
+// Blocks SIGINT, SIGTERM and SIGHUP for this thread and those it starts, so
+// that the long-running commands take them with sigwait or sigtimedwait and
+// end cleanly (the card lock given back); the set blocked.
+sigset_t blockEndingSignals();
 
 }  // namespace zxctl
