@@ -1,13 +1,8 @@
 #!/usr/bin/python3
-"""zxctl serve's /metrics against Debian's Prometheus: promtool takes every
-simulated machine's metrics without a warning; a Prometheus server scraping
-`zxctl --simulate nvidia-dual-kind2 serve` every second holds each GPU's
-temperature and clock as the scenario says, and a clock set with `zxctl set`;
-the example alerting rules pass `promtool check rules` and their unit tests.
-Usage: prometheus_test.py ZXCTL SOURCE_DIR. Exits 77 (skipped) without the
-prometheus package."""
-import json, os, re, shutil, signal, socket, subprocess, sys, tempfile, time
-import urllib.parse, urllib.request
+"""zxctl serve's /metrics against Debian's promtool and a real Prometheus server
+scraping `zxctl --simulate nvidia-dual-kind2 serve`; the example rules.
+Usage: prometheus_test.py ZXCTL SOURCE_DIR; 77 (skipped) without prometheus."""
+import json, os, re, shutil, signal, socket, subprocess, sys, tempfile, time, urllib.parse, urllib.request
 
 ZXCTL, SOURCE = sys.argv[1], sys.argv[2]
 if not (shutil.which("prometheus") and shutil.which("promtool")):
@@ -19,21 +14,16 @@ TMP = tempfile.mkdtemp(prefix="zx-prometheus-")
 ENV = dict(os.environ, XDG_STATE_HOME=TMP + "/state")
 PROCS = []
 
-
 def start(*args):
-    p = subprocess.Popen(args, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-    PROCS.append(p)
-    return p
-
+    PROCS.append(subprocess.Popen(args, env=ENV, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True))
+    return PROCS[-1]
 
 def serve(machine, *options):
     """The /metrics URL of a zxctl serve on the machine."""
-    p = start(ZXCTL, "--simulate", machine, "serve", "--port", "0", *options)
-    for line in p.stdout:
+    for line in start(ZXCTL, "--simulate", machine, "serve", "--port", "0", *options).stdout:
         if m := re.match(r"Metrics: (http://\S+)", line):
             return m.group(1)
     raise AssertionError(f"{machine}: zxctl serve printed no metrics URL")
-
 
 def until(what, probe):
     while time.monotonic() < DEADLINE:
@@ -45,20 +35,17 @@ def until(what, probe):
         time.sleep(0.2)
     raise AssertionError("timed out waiting for " + what)
 
-
 def promtool(*args, given=None):
     r = subprocess.run(["promtool", *args], input=given, capture_output=True, timeout=20)
     assert r.returncode == 0 and (given is None or not r.stdout + r.stderr), f"promtool {args}: {r.stdout + r.stderr}"
-
 
 try:
     for machine in ("nvidia-kind1", "nvidia-dual-kind2", "ati-radeon"):
         with urllib.request.urlopen(serve(machine, "--metrics-only"), timeout=5) as r:
             promtool("check", "metrics", given=r.read())
-    docs = SOURCE + "/docs/prometheus/"
-    promtool("check", "rules", docs + "alerts.yml")
-    promtool("test", "rules", docs + "alerts_test.yml")
-    promtool("check", "config", "--syntax-only", docs + "prometheus.yml")
+    for check in (("check", "rules", "alerts.yml"), ("test", "rules", "alerts_test.yml"),
+                  ("check", "config", "--syntax-only", "prometheus.yml")):
+        promtool(*check[:-1], SOURCE + "/docs/prometheus/" + check[-1])
 
     target = urllib.parse.urlparse(serve("nvidia-dual-kind2")).netloc
     with socket.socket() as s:
