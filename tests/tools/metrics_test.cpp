@@ -15,7 +15,7 @@ using namespace zxctl::metrics;
 
 TEST(Metrics, BaseUnitsEscapedLabelsAndNoSeriesForWhatWasNotRead) {
     Sample s{ZX_STATUS_OK, "NVIDIA", "a\"b\\c\nd", ZX_STATUS_OK, ZX_LOCK_HELD_ELSEWHERE, {}};
-    s.gpus.assign(2, GpuReadings{"10DE_0611_A102_7A3C", {}, {54, 45, 700, 1100, 1500, 2, 1200, 1, 3}});
+    s.gpus.assign(2, GpuReadings{"10DE_0611_A102_7A3C", {}, {54, 57, 700, 1100, 1500, 2, 1175, 1, 3}});
     s.gpus[1].status[kTemperature] = ZX_STATUS_FAILED;
     s.gpus[1].status[kMemoryVoltage] = ZX_STATUS_NOT_SUPPORTED;
     s.gpus[1].value[kVoltage] = 0;  // not known until first set
@@ -28,10 +28,10 @@ TEST(Metrics, BaseUnitsEscapedLabelsAndNoSeriesForWhatWasNotRead) {
         {"zxdisplay_up{" + m + "} 1\n", true},
         {"zxdisplay_card_lock_held{" + m + R"(,holder="other_process"} 1)", true},
         {"zxdisplay_gpu_temperature_celsius" + g0 + "} 54\n", true},
-        {"zxdisplay_gpu_fan_speed_ratio" + g0 + "} 0.45\n", true},
+        {"zxdisplay_gpu_fan_speed_ratio" + g0 + "} 0.57\n", true},
         {"zxdisplay_gpu_clock_hertz" + g0 + R"(,clock="shader"} 1500000000)", true},
         {"zxdisplay_gpu_performance_level" + g0 + "} 2\n", true},
-        {"zxdisplay_gpu_voltage_volts" + g0 + "} 1.2\n", true},
+        {"zxdisplay_gpu_voltage_volts" + g0 + "} 1.175\n", true},
         {"zxdisplay_gpu_temperature_celsius" + g1, false}, {"zxdisplay_gpu_memory_voltage_level" + g1, false},
         {"zxdisplay_gpu_voltage_volts" + g1, false},
         {"zxdisplay_gpu_reading_failures_total" + g1 + R"(,reading="temperature"} 2)", true},

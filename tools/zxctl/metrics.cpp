@@ -17,30 +17,31 @@ namespace zxctl::metrics {
 namespace {
 
 // One per-GPU series: its reading, name, help, the label that tells the
-// clocks apart, and the factor from the library's unit to the base unit.
+// clocks apart, and the power of ten from the library's unit to the base
+// unit (MHz to Hz: 6; percent to a ratio: -2).
 struct Series {
     Reading reading;
     const char* failureName;  // the reading label of the failure counter
     const char* name;
     const char* help;
     const char* label;
-    double factor;
+    int exponent;
 };
 
 constexpr Series kSeries[] = {
-    {kTemperature, "temperature", "zxdisplay_gpu_temperature_celsius", "GPU temperature.", "", 1},
+    {kTemperature, "temperature", "zxdisplay_gpu_temperature_celsius", "GPU temperature.", "", 0},
     {kFan, "fan_speed", "zxdisplay_gpu_fan_speed_ratio", "Speed of the GPU's fan 0, 0 to 1 of full speed.", "",
-     0.01},
+     -2},
     {kGpuClock, "gpu_clock", "zxdisplay_gpu_clock_hertz",
-     "Clock in force: that of the current performance level, per clock domain.", "clock=\"gpu\"", 1e6},
-    {kMemoryClock, "memory_clock", "zxdisplay_gpu_clock_hertz", "", "clock=\"memory\"", 1e6},
-    {kShaderClock, "shader_clock", "zxdisplay_gpu_clock_hertz", "", "clock=\"shader\"", 1e6},
-    {kLevel, "performance_level", "zxdisplay_gpu_performance_level", "Current performance level (0-based).", "", 1},
-    {kVoltage, "voltage", "zxdisplay_gpu_voltage_volts", "GPU voltage now.", "", 0.001},
+     "Clock in force: that of the current performance level, per clock domain.", "clock=\"gpu\"", 6},
+    {kMemoryClock, "memory_clock", "zxdisplay_gpu_clock_hertz", "", "clock=\"memory\"", 6},
+    {kShaderClock, "shader_clock", "zxdisplay_gpu_clock_hertz", "", "clock=\"shader\"", 6},
+    {kLevel, "performance_level", "zxdisplay_gpu_performance_level", "Current performance level (0-based).", "", 0},
+    {kVoltage, "voltage", "zxdisplay_gpu_voltage_volts", "GPU voltage now.", "", -3},
     {kMemoryVoltage, "memory_voltage_level", "zxdisplay_gpu_memory_voltage_level",
-     "Memory-voltage level of the regulator, in the card data file's levels.", "", 1},
+     "Memory-voltage level of the regulator, in the card data file's levels.", "", 0},
     {kPwm, "pwm_clock_level", "zxdisplay_gpu_pwm_clock_level",
-     "PWM-clock level of the regulator, in the card data file's levels.", "", 1},
+     "PWM-clock level of the regulator, in the card data file's levels.", "", 0},
 };
 
 std::string escape(const std::string& value) {
@@ -51,14 +52,19 @@ std::string escape(const std::string& value) {
     return out;
 }
 
-// Whole units stay integers (700 MHz is 700000000); fractions are written
+// Whole units stay integers (700 MHz is 700000000); fractions are divided,
+// not multiplied by 0.01 (57 % is 0.57, not 0.5700000000000001), and written
 // in the shortest form that reads back exactly (1200 mV is 1.2).
-std::string number(std::uint32_t value, double factor) {
-    if (factor >= 1) {
-        return std::to_string(static_cast<std::uint64_t>(value) * static_cast<std::uint64_t>(factor));
+std::string number(std::uint32_t value, int exponent) {
+    std::uint64_t power = 1;
+    for (int i = 0; i < (exponent < 0 ? -exponent : exponent); ++i) {
+        power *= 10;
+    }
+    if (exponent >= 0) {
+        return std::to_string(value * power);
     }
     char buf[32];
-    const auto end = std::to_chars(buf, buf + sizeof buf, value * factor).ptr;
+    const auto end = std::to_chars(buf, buf + sizeof buf, value / static_cast<double>(power)).ptr;
     return std::string(buf, end);
 }
 
@@ -138,7 +144,7 @@ std::string render(const Sample& s, const Failures& failures) {
                 continue;
             }
             out += std::string(series.name) + "{" + labels[g] + (*series.label != '\0' ? "," : "") + series.label +
-                   "} " + number(gpu.value[series.reading], series.factor) + "\n";
+                   "} " + number(gpu.value[series.reading], series.exponent) + "\n";
         }
     }
     header(out, "zxdisplay_gpu_reading_failures_total", "Readings whose getter failed, per reading, since the "
