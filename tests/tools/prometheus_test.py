@@ -62,11 +62,14 @@ try:
         with urllib.request.urlopen(url, timeout=5) as r:
             return {s["metric"].get("gpu"): float(s["value"][1]) for s in json.load(r)["data"]["result"]}
 
+    def expect(q, want):
+        assert (got := query(q)) == want, f"{q}: {got}, expected {want}"
+
     until("two scrapes", lambda: query("count_over_time(zxdisplay_up[1m]) >= 2"))
     # The scenario: GPU 0 at 54 °C in level 2 (700 MHz), GPU 1 at 61 °C in level 1 (550 MHz).
-    assert query("zxdisplay_gpu_temperature_celsius") == {"0": 54, "1": 61}
-    assert query('zxdisplay_gpu_clock_hertz{clock="gpu"}') == {"0": 700e6, "1": 550e6}
-    assert query("sum(zxdisplay_gpu_reading_failures_total)") == {None: 0}
+    expect("zxdisplay_gpu_temperature_celsius", {"0": 54, "1": 61})
+    expect('zxdisplay_gpu_clock_hertz{clock="gpu"}', {"0": 700e6, "1": 550e6})
+    expect("sum(zxdisplay_gpu_reading_failures_total)", {None: 0})
     subprocess.run([ZXCTL, "--simulate", "nvidia-dual-kind2", "set", "gpu-clock", "2", "720"], env=ENV, check=True,
                    timeout=20)
     until("the clock set", lambda: query('zxdisplay_gpu_clock_hertz{clock="gpu"}') == {"0": 720e6, "1": 550e6})
