@@ -41,6 +41,10 @@ TEST(Metrics, BaseUnitsEscapedLabelsAndNoSeriesForWhatWasNotRead) {
     for (const auto& [line, present] : lines) {
         EXPECT_EQ(text.find(line) != std::string::npos, present) << line << "\n" << text;
     }
+    const std::string down = render(Sample{ZX_STATUS_FAILED, "none", "", ZX_STATUS_NOT_INITIALISED, 0, {}}, f);
+    EXPECT_TRUE(down.find("\nzxdisplay_up 0\n") != std::string::npos &&
+                down.find("\nzxdisplay_start_status 1\n") != std::string::npos &&
+                down.find("zxdisplay_card_lock_held{") == std::string::npos) << down;
 }
 
 TEST(Metrics, OffLoopbackOnlyTheTokenOrAListedClientReads) {
