@@ -91,13 +91,18 @@ protected:
 
     // Reads the environment once, on first use. A state file left by an
     // earlier process stands for the scenario.
+    // Every call after that takes up a state file another process replaced
+    // since: processes of one simulated machine share its cards, as processes
+    // share a real card.
     void startLocked() {
         if (started_) {
+            refreshLocked();
             return;
         }
         started_ = true;
         log_.openFileFrom(names_.logVariable, names_.who);
         statePath_ = environmentPath(names_.stateVariable);
+        stateStamp_ = statePath_.empty() ? std::string() : fileStamp(statePath_);
         if (const std::optional<std::string> saved = readTextFile(statePath_)) {
             loadLocked(*saved, statePath_);
         } else if (const std::string path = environmentPath(names_.scenarioVariable); !path.empty()) {
@@ -109,6 +114,20 @@ protected:
             } else {
                 loadLocked(text.str(), path);
             }
+        }
+    }
+
+    // The cards as the state file holds them now, when another process
+    // replaced it; the scenario as loaded stays what a reset returns to.
+    void refreshLocked() {
+        if (statePath_.empty() || fileStamp(statePath_) == stateStamp_) {
+            return;
+        }
+        stateStamp_ = fileStamp(statePath_);
+        Scenario scenario;
+        if (const std::optional<std::string> saved = readTextFile(statePath_);
+            saved && parseScenario(*saved, scenario).line == 0) {
+            state_ = std::move(scenario);
         }
     }
 
@@ -144,6 +163,7 @@ protected:
     void saveLocked() {
         if (!statePath_.empty()) {
             replaceFile(statePath_, stateText(state_), names_.who);
+            stateStamp_ = fileStamp(statePath_);
         }
     }
 
@@ -157,6 +177,7 @@ protected:
 private:
     Names names_;
     std::string statePath_;
+    std::string stateStamp_;  // of the state file as this process last read or wrote it
     CallLog log_;
 };
 

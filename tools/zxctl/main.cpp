@@ -449,6 +449,15 @@ void addOtherCommands(CommandLine& c) {
     c.serve->add_option("--bind", c.serveOptions.bind, "Address to listen on (default 127.0.0.1; any other "
                                                        "lets other machines reach the dashboard)")
         ->type_name("ADDRESS");
+    // Prometheus metrics (docs/metrics.md).
+    c.serve->add_flag("--metrics-only", c.serveOptions.metricsOnly,
+                      "Serve only the Prometheus metrics at /metrics: no dashboard, no changes");
+    c.serve->add_option("--metrics-token-file", c.serveOptions.metricsTokenFile,
+                        "/metrics needs this file's token as 'Authorization: Bearer TOKEN'")
+        ->type_name("FILE");
+    c.serve->add_option("--metrics-allow-file", c.serveOptions.metricsAllowFile,
+                        "/metrics answers only the client addresses listed in this file, one a line")
+        ->type_name("FILE");
 }
 
 // The options common to the commands, read from their words.
