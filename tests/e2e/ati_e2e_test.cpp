@@ -103,6 +103,10 @@ TEST(AtiExports, AnswerWhatTheCardAndTheProfileSay) {
     EXPECT_EQ(nine.run(kCard + "od count=9\n", {"ZXGetPerformanceLevelGPUClocks 0"}).joined(),
               "ZXInitLib 0, ZXGetPerformanceLevelGPUClocks 0 4 300 500 700 0")
         << "nine levels start up and report four";
+    AtiMachine none;
+    EXPECT_EQ(none.run(kCard + "od count=0\n", {"ZXGetPerformanceLevelGPUClocks 0"}).joined(),
+              "ZXInitLib 0, ZXGetPerformanceLevelGPUClocks 0 0 0 0 0 0")
+        << "a card without levels starts and reports none";
     AtiMachine many;
     EXPECT_EQ(many.run(kCard + "od count=65\n", {}).lines, Lines{"ZXInitLib 1"}) << "65 levels are not believed";
 }

@@ -96,4 +96,17 @@ TEST(PlatformDevices, AnEmptyFolderGivesAnEmptyListAMissingOneFails) {
     EXPECT_FALSE(zx::platform::native().listDevices(out));
 }
 
+// With standard input closed, the next descriptor the system hands out is 0,
+// which callers would take for "no context".
+TEST(PlatformDevices, ADeviceContextIsNeverDescriptorZero) {
+    zxtest::addDrmCard(0, true);
+    const int savedInput = ::dup(0);
+    ::close(0);
+    const zx::platform::NativeHandle context = zx::platform::native().createDeviceContext("card0");
+    ::dup2(savedInput, 0);
+    ::close(savedInput);
+    EXPECT_GT(context, 0);
+    zx::platform::native().deleteDeviceContext(context);
+}
+
 }  // namespace
