@@ -27,6 +27,7 @@ public:
         const char* scenarioVariable;  // scenario file
         const char* logVariable;       // log file
         const char* stateVariable;     // state file between processes
+        const char* additionsVariable;  // additions (faults) applied on start
     };
 
     int loadScenario(const std::string& text) {
@@ -108,6 +109,15 @@ protected:
                 breakLocked("cannot read scenario file " + path);
             } else {
                 loadLocked(text.str(), path);
+            }
+        }
+        // Faults are not state: a file of additions injects them into every
+        // process of a simulated machine, after its state was loaded.
+        if (const std::optional<std::string> more = readTextFile(environmentPath(names_.additionsVariable));
+            more && !broken_) {
+            if (const ParseError error = parseAdditions(*more, state_); error.line != 0) {
+                breakLocked(environmentPath(names_.additionsVariable) + " line " + std::to_string(error.line) +
+                            ": " + error.message);
             }
         }
     }
