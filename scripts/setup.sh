@@ -12,6 +12,7 @@ packages=(
   nettle-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev scdoc
   libcpp-httplib-dev libjs-chart.js
+  libtomlplusplus-dev libsystemd-dev
 )
 optional=()
 if [ "${1:-all}" != build ]; then
@@ -24,8 +25,8 @@ if [ "${1:-all}" != build ]; then
   )
   # Without these the tests that need them report themselves skipped, loudly,
   # and the rest still runs: the dashboard's browser tests and the Windows
-  # tests under Wine.
-  optional=(chromium chromium-driver python3-selenium wine64 wine)
+  # tests under Wine, systemd-analyze on the shipped unit.
+  optional=(chromium chromium-driver python3-selenium wine64 wine systemd)
 fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
