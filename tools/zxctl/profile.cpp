@@ -160,7 +160,7 @@ struct Reader {
         std::stable_sort(c.sets.begin(), c.sets.end(),
                          [](const ProfileSet& a, const ProfileSet& b) { return a.line < b.line; });
         if (c.curve && std::any_of(c.sets.begin(), c.sets.end(), [](const ProfileSet& s) { return s.request.what == "fan"; })) {
-            error(n, key + ".fan_curve", "a card has either fan or fan_curve, not both");
+            error(*t->get("fan_curve"), key + ".fan_curve", "a card has either fan or fan_curve, not both");
         }
         p.cards.push_back(std::move(c));
     }
