@@ -1,5 +1,6 @@
 #include "apply.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -138,6 +139,27 @@ ApplyResult applyPlan(const Plan& plan) {
             break;
         }
     }
+    // Settings share parts of the card (a kind-1 card's PWM level is also a
+    // bit of its voltage code): every value is read again once all are set.
+    for (std::size_t i = 0; result.exit == kExitOk && i < plan.steps.size(); ++i) {
+        const SetRequest& q = plan.steps[i].set.request;
+        const auto later = std::find_if(plan.steps.begin() + static_cast<std::ptrdiff_t>(i) + 1, plan.steps.end(),
+                                        [&](const PlannedSet& p) {
+                                            return p.set.request.gpu == q.gpu && p.set.request.what == q.what &&
+                                                   p.set.request.level == q.level;
+                                        });
+        const auto now = q.fanAuto || later != plan.steps.end() ? std::nullopt : readSetting(q);
+        if (now && *now != q.value) {
+            const Setting& s = *findSetting(q.what);
+            const std::string subject = "apply " + plan.steps[i].set.key + " (GPU " + std::to_string(q.gpu) + ")";
+            result.exit = kExitReadBack;
+            result.done.push_back({plan.steps[i], {kExitReadBack, ZX_STATUS_OK,
+                                                   subject + ": set to " + std::to_string(q.value) + " " + s.unit +
+                                                       ", the card reports " + std::to_string(*now) + " " + s.unit +
+                                                       " after the later changes",
+                                                   subject, *now}});
+        }
+    }
     if (result.exit == kExitOk) {
         return result;
     }
@@ -145,9 +167,9 @@ ApplyResult applyPlan(const Plan& plan) {
     for (auto it = result.done.rbegin(); it != result.done.rend(); ++it) {
         const PlannedSet& p = it->step;
         if (p.before && p.set.request.what != "fan") {
-            SetRequest q = p.set.request;
-            q.value = *p.before;
-            result.restored.push_back({{p.set, p.before}, performSet(q)});
+            PlannedSet back = p;
+            back.set.request.value = *p.before;
+            result.restored.push_back({back, performSet(back.set.request)});
             continue;
         }
         for (const ResetResult& r : applyReset(p.set.request.gpu, resetSteps(p.set.request.what))) {
