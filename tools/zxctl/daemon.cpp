@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <set>
 
@@ -69,12 +70,23 @@ bool load(const std::string& file, Plan& plan, Changed& changed, int& exit) {
     if (exit != kExitOk) {
         return false;
     }
+    Changed now;
     for (const PlannedSet& p : next.steps) {
-        changed.emplace(p.set.request.gpu, p.set.request.what);
+        now.emplace(p.set.request.gpu, p.set.request.what);
     }
     for (const GpuCurve& c : next.curves) {
-        changed.emplace(c.gpu, "fan");
+        now.emplace(c.gpu, "fan");
     }
+    // What the earlier profile set and this one leaves alone (a fan curve
+    // taken out) goes back to its default rather than stay as it was left.
+    Changed dropped;
+    std::set_difference(changed.begin(), changed.end(), now.begin(), now.end(),
+                        std::inserter(dropped, dropped.begin()));
+    int rc = kExitOk;
+    for (const std::string& line : restoreDefaults(dropped, plan.steps, rc)) {
+        log(rc == kExitOk ? kInfo : kErr, line);
+    }
+    changed.insert(now.begin(), now.end());
     // The values from before the first profile come first (restoreDefaults
     // takes the first it finds).
     next.steps.insert(next.steps.begin(), plan.steps.begin(), plan.steps.end());
