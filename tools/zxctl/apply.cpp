@@ -202,10 +202,13 @@ int cmdApply(const std::string& file, bool dryRun, bool asJson) {
     }
     // The lock for the whole run: no other program changes the card between
     // the checks, the changes and the restore.
-    if (!dryRun && ZXSetLockLibStatus(1) != ZX_STATUS_OK) {
-        std::fprintf(stderr, "zxctl: apply: %s\n", ZXStatusName(ZX_STATUS_LOCKED_BY_OTHER));
+    if (const ZXStatus s = dryRun ? ZX_STATUS_OK : ZXSetLockLibStatus(1); s != ZX_STATUS_OK) {
+        std::uint32_t held = 0;
+        ZXGetLockLibStatus(&held);
+        const ZXStatus why = held == ZX_LOCK_HELD_ELSEWHERE ? ZX_STATUS_LOCKED_BY_OTHER : s;
+        std::fprintf(stderr, "zxctl: apply: cannot take the card lock: %s\n", ZXStatusName(why));
         ZXDeInitLib();
-        return kExitLocked;
+        return exitCodeFor(why);
     }
     Plan plan;
     std::vector<std::string> errors;

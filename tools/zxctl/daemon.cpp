@@ -139,10 +139,13 @@ int cmdDaemon(const std::string& file, std::uint32_t pollMs) {
         log(kErr, failed->message);
         return failed->exit;
     }
-    if (ZXSetLockLibStatus(1) != ZX_STATUS_OK) {
-        log(kErr, std::string("cannot take the card lock: ") + ZXStatusName(ZX_STATUS_LOCKED_BY_OTHER));
+    if (const ZXStatus s = ZXSetLockLibStatus(1); s != ZX_STATUS_OK) {
+        std::uint32_t held = 0;
+        ZXGetLockLibStatus(&held);
+        const ZXStatus why = held == ZX_LOCK_HELD_ELSEWHERE ? ZX_STATUS_LOCKED_BY_OTHER : s;
+        log(kErr, std::string("cannot take the card lock: ") + ZXStatusName(why));
         ZXDeInitLib();
-        return kExitLocked;
+        return exitCodeFor(why);
     }
     Plan plan;
     Changed changed;
