@@ -1,9 +1,11 @@
 // The control surface every simulated driver shares: the scenario as loaded
 // and as running, the lock, the start from the environment (state file, else
 // scenario file), the call log, the last error and the state file written
-// after a change. A driver derives from it and adds its own entry points and
-// model; its namespace provides parseScenario(text, Scenario&),
-// parseAdditions(text, Scenario&) and stateText(const Scenario&).
+// after a change and read again when another process replaced it. A driver
+// derives from it and adds its own entry points and model; its namespace
+// provides parseScenario(text, Scenario&), parseAdditions(text, Scenario&),
+// keepAdditions(const Scenario& from, Scenario& to) and
+// stateText(const Scenario&).
 #pragma once
 
 #include <cstdio>
@@ -94,6 +96,7 @@ protected:
     // earlier process stands for the scenario.
     void startLocked() {
         if (started_) {
+            refreshLocked();
             return;
         }
         started_ = true;
@@ -101,6 +104,7 @@ protected:
         statePath_ = environmentPath(names_.stateVariable);
         if (const std::optional<std::string> saved = readTextFile(statePath_)) {
             loadLocked(*saved, statePath_);
+            stateStamp_ = fileStamp(statePath_);
         } else if (const std::string path = environmentPath(names_.scenarioVariable); !path.empty()) {
             std::ifstream in(path, std::ios::binary);
             std::ostringstream text;
@@ -154,6 +158,28 @@ protected:
     void saveLocked() {
         if (!statePath_.empty()) {
             replaceFile(statePath_, stateText(state_), names_.who);
+            stateStamp_ = fileStamp(statePath_);
+        }
+    }
+
+    // Another process of the machine changed the state (a daemon setting the
+    // fan while this one watches): its file is the state now; this process's
+    // faults, with their counts, stay. A file that does not read is left
+    // alone (a writer replaces it whole, so it is the next one's turn).
+    void refreshLocked() {
+        if (statePath_.empty() || broken_) {
+            return;
+        }
+        const std::string stamp = fileStamp(statePath_);
+        if (stamp.empty() || stamp == stateStamp_) {
+            return;
+        }
+        stateStamp_ = stamp;
+        Scenario fresh;
+        if (const std::optional<std::string> saved = readTextFile(statePath_);
+            saved && parseScenario(*saved, fresh).line == 0) {
+            keepAdditions(state_, fresh);
+            state_ = std::move(fresh);
         }
     }
 
@@ -167,6 +193,7 @@ protected:
 private:
     Names names_;
     std::string statePath_;
+    std::string stateStamp_;  // of the state file as last read or written
     CallLog log_;
 };
 

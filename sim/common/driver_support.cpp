@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -80,6 +81,16 @@ std::optional<std::string> readTextFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string fileStamp(const std::string& path) {
+    std::error_code error;
+    const auto time = std::filesystem::last_write_time(path, error);
+    if (error) {
+        return "";
+    }
+    const auto size = std::filesystem::file_size(path, error);
+    return std::to_string(time.time_since_epoch().count()) + "/" + std::to_string(error ? 0 : size);
 }
 
 void replaceFile(const std::string& path, const std::string& text, const char* who) {

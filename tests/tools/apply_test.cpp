@@ -3,6 +3,8 @@
 #include <signal.h>
 
 #include <fstream>
+#include <set>
+#include <sstream>
 #include <regex>
 
 #include "fan_curve.h"
@@ -139,15 +141,18 @@ TEST(Daemon, HoldsTheLockKeepsItsProfileOnABadReloadAndRestoresOnStop) {
 
 // The ramp machine's temperature cycles 40-85-40 °C over 5 s, then fails to
 // read for 1 s: every fan change is the curve's value at the temperature
-// read, and the failed reads end in the fail-safe.
+// read, and the failed reads end in the fail-safe. A watch run beside it
+// sees the fan move (the simulator reads the state the daemon saves).
 TEST(Daemon, FanFollowsTheCurveOnTheRampMachineAndFailsSafe) {
     const char* m = "nvidia-fan-ramp";
     const pid_t daemon = startDaemon(
         m, writeProfile("p.toml", "[[card]]\n[card.fan_curve]\npoints = [[45, 30], [80, 100]]\n"
                                   "hysteresis = 3\nmin_interval_ms = 0\nfail_reads = 3\n"),
         "(fail-safe)");
+    const pid_t watch = startTool({ZXCTL_PROGRAM, "--simulate", m, "watch", "-l", "100", "--count", "20", "--json"});
     // Up to the top of the curve, then down to its bottom, wherever in the cycle it started.
     EXPECT_TRUE(waitForLog(daemon, "fan set to 100 % (8", "fan set to 30 % ("));
+    const std::string watched = finishTool(watch).out;  // 2 s from the fail-safe on
     ::kill(daemon, SIGTERM);
     const ToolResult r = finishTool(daemon);
     EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -160,6 +165,12 @@ TEST(Daemon, FanFollowsTheCurveOnTheRampMachineAndFailsSafe) {
     }
     EXPECT_GT(changes, 5u) << r.err;
     EXPECT_EQ(gpus(m)[0]["fan"]["percent"], 45);  // the scenario's level, back with the driver
+    std::set<int> seen;
+    std::istringstream lines(watched);
+    for (std::string line; std::getline(lines, line);) {
+        seen.insert(json::parse(line, nullptr, false).value("fan_percent", -1));
+    }
+    EXPECT_GE(seen.size(), 3u) << watched;
 }
 
 }  // namespace
