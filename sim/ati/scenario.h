@@ -93,7 +93,5 @@ using zxsim::ParseError;
 ParseError parseScenario(const std::string& text, Scenario& out);
 // fault and display lines only; nothing is added when a line is bad.
 ParseError parseAdditions(const std::string& text, Scenario& scenario);
-// Carries the faults (not state) over to a scenario read from a state file.
-inline void keepAdditions(const Scenario& from, Scenario& to) { to.faults = from.faults; }
 
 }  // namespace zxsim::ati

@@ -3,9 +3,8 @@
 // scenario file), the call log, the last error and the state file written
 // after a change and read again when another process replaced it. A driver
 // derives from it and adds its own entry points and model; its namespace
-// provides parseScenario(text, Scenario&), parseAdditions(text, Scenario&),
-// keepAdditions(const Scenario& from, Scenario& to) and
-// stateText(const Scenario&).
+// provides parseScenario(text, Scenario&), parseAdditions(text, Scenario&)
+// and stateText(const Scenario&).
 #pragma once
 
 #include <cstdio>
@@ -94,6 +93,9 @@ protected:
 
     // Reads the environment once, on first use. A state file left by an
     // earlier process stands for the scenario.
+    // Every call after that takes up a state file another process replaced
+    // since: processes of one simulated machine share its cards, as processes
+    // share a real card.
     void startLocked() {
         if (started_) {
             refreshLocked();
@@ -102,9 +104,9 @@ protected:
         started_ = true;
         log_.openFileFrom(names_.logVariable, names_.who);
         statePath_ = environmentPath(names_.stateVariable);
+        stateStamp_ = statePath_.empty() ? std::string() : fileStamp(statePath_);
         if (const std::optional<std::string> saved = readTextFile(statePath_)) {
             loadLocked(*saved, statePath_);
-            stateStamp_ = fileStamp(statePath_);
         } else if (const std::string path = environmentPath(names_.scenarioVariable); !path.empty()) {
             std::ifstream in(path, std::ios::binary);
             std::ostringstream text;
@@ -115,14 +117,35 @@ protected:
                 loadLocked(text.str(), path);
             }
         }
-        // Faults are not state: a file of additions injects them into every
-        // process of a simulated machine, after its state was loaded.
+        addAdditionsLocked();
+    }
+
+    // Faults are not state: a file of additions injects them into every
+    // process of a simulated machine, after its state was loaded.
+    void addAdditionsLocked() {
         if (const std::optional<std::string> more = readTextFile(environmentPath(names_.additionsVariable));
             more && !broken_) {
             if (const ParseError error = parseAdditions(*more, state_); error.line != 0) {
                 breakLocked(environmentPath(names_.additionsVariable) + " line " + std::to_string(error.line) +
                             ": " + error.message);
             }
+        }
+    }
+
+    // The cards as the state file holds them now, when another process
+    // replaced it (a daemon setting the fan while this one watches); the
+    // scenario as loaded stays what a reset returns to. The file of
+    // additions is applied again, with fresh counts.
+    void refreshLocked() {
+        if (statePath_.empty() || broken_ || fileStamp(statePath_) == stateStamp_) {
+            return;
+        }
+        stateStamp_ = fileStamp(statePath_);
+        Scenario scenario;
+        if (const std::optional<std::string> saved = readTextFile(statePath_);
+            saved && parseScenario(*saved, scenario).line == 0) {
+            state_ = std::move(scenario);
+            addAdditionsLocked();
         }
     }
 
@@ -162,27 +185,6 @@ protected:
         }
     }
 
-    // Another process of the machine changed the state (a daemon setting the
-    // fan while this one watches): its file is the state now; this process's
-    // faults, with their counts, stay. A file that does not read is left
-    // alone (a writer replaces it whole, so it is the next one's turn).
-    void refreshLocked() {
-        if (statePath_.empty() || broken_) {
-            return;
-        }
-        const std::string stamp = fileStamp(statePath_);
-        if (stamp.empty() || stamp == stateStamp_) {
-            return;
-        }
-        stateStamp_ = stamp;
-        Scenario fresh;
-        if (const std::optional<std::string> saved = readTextFile(statePath_);
-            saved && parseScenario(*saved, fresh).line == 0) {
-            keepAdditions(state_, fresh);
-            state_ = std::move(fresh);
-        }
-    }
-
     std::mutex mutex_;
     bool started_ = false;
     bool broken_ = false;   // the scenario did not load
@@ -193,7 +195,7 @@ protected:
 private:
     Names names_;
     std::string statePath_;
-    std::string stateStamp_;  // of the state file as last read or written
+    std::string stateStamp_;  // of the state file as this process last read or wrote it
     CallLog log_;
 };
 

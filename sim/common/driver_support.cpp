@@ -83,16 +83,6 @@ std::optional<std::string> readTextFile(const std::string& path) {
     return text.str();
 }
 
-std::string fileStamp(const std::string& path) {
-    std::error_code error;
-    const auto time = std::filesystem::last_write_time(path, error);
-    if (error) {
-        return "";
-    }
-    const auto size = std::filesystem::file_size(path, error);
-    return std::to_string(time.time_since_epoch().count()) + "/" + std::to_string(error ? 0 : size);
-}
-
 void replaceFile(const std::string& path, const std::string& text, const char* who) {
     const std::string temp = path + ".tmp" + std::to_string(::getpid());
     {
@@ -108,6 +98,13 @@ void replaceFile(const std::string& path, const std::string& text, const char* w
         std::fprintf(stderr, "%s: cannot replace state file %s\n", who, path.c_str());
         std::remove(temp.c_str());
     }
+}
+
+std::string fileStamp(const std::string& path) {
+    std::error_code ec;
+    const auto time = std::filesystem::last_write_time(path, ec);
+    const auto size = ec ? 0 : std::filesystem::file_size(path, ec);
+    return ec ? std::string() : std::to_string(time.time_since_epoch().count()) + "/" + std::to_string(size);
 }
 
 }  // namespace zxsim

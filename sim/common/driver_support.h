@@ -46,12 +46,12 @@ std::string environmentPath(const char* variable);
 // A whole file's text; nothing when the path is empty or the file unreadable.
 std::optional<std::string> readTextFile(const std::string& path);
 
-// The modification time and size of a file, "" when it is missing: a state
-// file is replaced whole on every change, so another stamp is another state.
-std::string fileStamp(const std::string& path);
-
 // Replaces the file in one step: written to <path>.tmp<pid> and renamed over
 // it, so a reader sees the old or the new text. who prefixes a complaint.
 void replaceFile(const std::string& path, const std::string& text, const char* who);
+
+// The file's modification time and size, "" when it is missing: tells
+// whether another process replaced it.
+std::string fileStamp(const std::string& path);
 
 }  // namespace zxsim

@@ -83,11 +83,5 @@ ParseError parseScenario(const std::string& text, Scenario& out);
 // Adds fault, missing and init lines to a scenario; other lines are errors.
 // Nothing is added when a line is bad.
 ParseError parseAdditions(const std::string& text, Scenario& scenario);
-// Carries what is not state (faults, missing operations) over to a scenario
-// read from a state file.
-inline void keepAdditions(const Scenario& from, Scenario& to) {
-    to.faults = from.faults;
-    to.missing = from.missing;
-}
 
 }  // namespace zxsim

@@ -456,6 +456,15 @@ void addOtherCommands(CommandLine& c) {
     c.serve->add_option("--bind", c.serveOptions.bind, "Address to listen on (default 127.0.0.1; any other "
                                                        "lets other machines reach the dashboard)")
         ->type_name("ADDRESS");
+    // Prometheus metrics (docs/metrics.md).
+    c.serve->add_flag("--metrics-only", c.serveOptions.metricsOnly,
+                      "Serve only the Prometheus metrics at /metrics: no dashboard, no changes");
+    c.serve->add_option("--metrics-token-file", c.serveOptions.metricsTokenFile,
+                        "/metrics needs this file's token as 'Authorization: Bearer TOKEN'")
+        ->type_name("FILE");
+    c.serve->add_option("--metrics-allow-file", c.serveOptions.metricsAllowFile,
+                        "/metrics answers only the client addresses listed in this file, one a line")
+        ->type_name("FILE");
 
     c.apply = c.app.add_subcommand("apply", "Apply a tuning profile (docs/profiles.md): checked whole against the "
                                             "cards first, changed in a safe order, read back, undone on a failure");

@@ -23,6 +23,7 @@
 #include <httplib.h>
 
 #include "commands.h"
+#include "metrics.h"
 #include "records.h"
 #include "web_files.h"
 
@@ -222,6 +223,13 @@ public:
         }
         out.push_back(lockLocked());
         return out;
+    }
+
+    // Runs f under the library mutex (a scrape of /metrics).
+    template <typename F>
+    auto locked(F f) {
+        std::lock_guard<std::mutex> g(lib_);
+        return f();
     }
 
     void shutdown() {
@@ -470,8 +478,13 @@ int bindPort(httplib::Server& svr, const ServeOptions& options) {
 
 // Requests from other sites or host names, and changes without the token,
 // are refused before any route sees them.
-void guard(httplib::Server& svr, const HostPolicy& policy, const std::string& token) {
-    svr.set_pre_routing_handler([&policy, token](const httplib::Request& req, httplib::Response& res) {
+void guard(httplib::Server& svr, const HostPolicy& policy, const std::string& token,
+           const metrics::Access& metricsAccess) {
+    svr.set_pre_routing_handler([&policy, token, &metricsAccess](const httplib::Request& req, httplib::Response& res) {
+        // Scrapers name machines by DNS names; a credential guards them instead.
+        if (req.path == "/metrics" && !metricsAccess.open) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
         if (!policy.hostAllowed(req.get_header_value("Host")) ||
             !policy.originAllowed(req.get_header_value("Origin"))) {
             reply(res, {403, json{{"error", "forbidden"}, {"what", "request from another site or host name"}}});
@@ -556,6 +569,39 @@ void serveChanges(httplib::Server& svr, Machine& machine) {
     post("/api/lock", &Machine::setLock);
 }
 
+// ---- /metrics (docs/metrics.md) -------------------------------------------------
+
+// One sample of the library's getters per scrape, under the library mutex;
+// the failure counters live in the collector, for the server's whole life.
+void serveMetrics(httplib::Server& svr, Machine& machine, metrics::Collector& collector,
+                  const metrics::Access& access) {
+    svr.Get("/metrics", [&](const httplib::Request& req, httplib::Response& res) {
+        if (const int refused = metrics::refusal(access, req.remote_addr, req.get_header_value("Authorization"))) {
+            res.status = refused;
+            if (refused == 401) {
+                res.set_header("WWW-Authenticate", "Bearer");
+            }
+            res.set_content(refused == 401 ? "a bearer token is needed\n" : "this client may not read the metrics\n",
+                            "text/plain");
+            return;
+        }
+        res.set_content(machine.locked([&] { return collector.scrape(); }), "text/plain; version=0.0.4; charset=utf-8");
+    });
+}
+
+// The metrics' access from the options; a usage message when they cannot be used.
+std::optional<std::string> metricsAccess(const ServeOptions& options, metrics::Access& access) {
+    if (auto bad = metrics::loadAccess(access, isLoopback(options.bind), options.metricsTokenFile,
+                                       options.metricsAllowFile)) {
+        return bad;
+    }
+    if (options.metricsOnly && !access.open && access.token.empty() && access.clients.empty()) {
+        return "serve --metrics-only on " + options.bind + " (not a loopback address) needs --metrics-token-file or "
+               "--metrics-allow-file";
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 sigset_t blockEndingSignals() {
@@ -573,10 +619,21 @@ int serve(const ServeOptions& options) {
     const sigset_t ending = blockEndingSignals();
     // A browser closing a stream must not end the server.
     ::signal(SIGPIPE, SIG_IGN);
+    metrics::Access access;
+    if (const auto bad = metricsAccess(options, access)) {
+        std::fprintf(stderr, "zxctl: %s\n", bad->c_str());
+        return kExitUsage;
+    }
+    ZXStatus start = ZX_STATUS_OK;
     if (const auto failed = startLibrary()) {
         std::fprintf(stderr, "zxctl: %s\n", failed->message.c_str());
-        return failed->exit;
+        // A metrics-only server reports the failure as data and tries again.
+        if (!options.metricsOnly) {
+            return failed->exit;
+        }
+        start = failed->exit == kExitMismatch ? ZX_STATUS_ADAPTER_MISMATCH : ZX_STATUS_FAILED;
     }
+    metrics::Collector collector(start);
     Machine machine;
     History history;
     const std::string token = randomToken();
@@ -590,7 +647,19 @@ int serve(const ServeOptions& options) {
         return kExitFailed;
     }
     const HostPolicy policy(options.bind, port);
-    guard(svr, policy, token);
+    guard(svr, policy, token, access);
+    serveMetrics(svr, machine, collector, access);
+    if (options.metricsOnly) {
+        std::thread listener([&] { svr.listen_after_bind(); });
+        std::cout << "Metrics: http://" << hostForUrl(options.bind) << ":" << port << "/metrics\n"
+                  << "Press Ctrl-C to stop." << std::endl;
+        int sig = 0;
+        sigwait(&ending, &sig);
+        svr.stop();
+        listener.join();
+        machine.shutdown();
+        return kExitOk;
+    }
     serveFiles(svr);
     serveReads(svr, machine, history);
     serveChanges(svr, machine);
@@ -608,7 +677,8 @@ int serve(const ServeOptions& options) {
                              "dashboard; anyone with the URL can change the card\n", options.bind.c_str());
     }
     std::cout << "Dashboard: http://" << hostForUrl(options.bind) << ":" << port << "/?token=" << token << "\n"
-              << "Open this URL in a browser; press Ctrl-C to stop." << std::endl;
+              << "Open this URL in a browser; press Ctrl-C to stop.\n"
+              << "Metrics: http://" << hostForUrl(options.bind) << ":" << port << "/metrics" << std::endl;
 
     int sig = 0;
     sigwait(&ending, &sig);
