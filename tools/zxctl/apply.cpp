@@ -79,7 +79,7 @@ int planProfile(const std::string& file, Plan& plan, std::vector<std::string>& e
                     rc = firstExit(rc, bad->exit);
                     continue;
                 }
-                steps.push_back({s, s.request.what == "fan" ? std::nullopt : readSetting(s.request)});
+                steps.push_back({s, readSetting(s.request)});
             }
             if (c.curve) {
                 GpuCurve gc{g, c.curve->config, {}, c.curve->key};
@@ -163,7 +163,9 @@ ApplyResult applyPlan(const Plan& plan) {
     if (result.exit == kExitOk) {
         return result;
     }
-    // Newest first: back to the value read before, else to the default.
+    // Newest first: back to the value read before, else to the default. The
+    // fan goes back to the driver: a fixed percent read before cannot tell
+    // whether the driver was running it.
     for (auto it = result.done.rbegin(); it != result.done.rend(); ++it) {
         const PlannedSet& p = it->step;
         if (p.before && p.set.request.what != "fan") {
