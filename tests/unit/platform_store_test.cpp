@@ -127,6 +127,14 @@ TEST(PlatformStoreFile, ALooseFileIsMadePrivate) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
+// The call that finds the store broken moves it aside and still succeeds.
+TEST(PlatformStoreFile, ABrokenFileIsMovedAsideWithinTheCall) {
+    zxtest::makeDirs(zxtest::configDir() + "/zxdisplaylib");
+    zxtest::writeFile(dbPath(), std::string(4096, 'x'));
+    ASSERT_TRUE(set("Software\\Test", "V", kRegSz, "x"));
+    EXPECT_EQ(column("SELECT name FROM store_value"), std::vector<std::string>{"V"});
+}
+
 // Each call writes to the store now at its path: another XDG_CONFIG_HOME, a file replaced or one removed.
 TEST(PlatformStoreFile, EachCallUsesTheStoreNowAtItsPath) {
     const std::string other = zxtest::testRoot() + "/other";
