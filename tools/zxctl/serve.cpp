@@ -30,7 +30,7 @@ namespace zxctl {
 namespace {
 
 constexpr auto kSampleInterval = std::chrono::seconds(1);
-constexpr std::size_t kHistoryTicks = 600;  // ten minutes of samples
+constexpr std::size_t kHistoryTicks = 3600;  // an hour of samples
 
 std::string randomToken() {
     unsigned char bytes[16];
@@ -344,7 +344,7 @@ Answer Machine::reset(const json& req) {
     return a;
 }
 
-// The last ten minutes of samples, and the server-sent events made of them.
+// The last hour of samples, and the server-sent events made of them.
 class History {
 public:
     // Keeps a tick of samples; the events that announce it.
