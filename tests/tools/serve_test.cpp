@@ -128,7 +128,7 @@ TEST(Serve, AChangeNeedsTheTokenTheServersOwnNamesAValidRequestAndTheLock) {
          "forbidden"},
         {"/api/set", change, {{"Cookie", s.session}, {"Host", "10.1.2.3:" + std::to_string(s.port)}}, 403,
          "forbidden"},
-        {"/api/set", std::string(60000, '['), {}, 400, "usage error"},
+        {"/api/set", std::string(30000, '[') + std::string(30000, ']'), {}, 400, "usage error"},
         {"/api/set", std::string(100000, '['), {}, 413, "usage error"},
         {"/api/lock", R"({"hold": false})", {}, 200, nullptr},  // nothing to give back: not a card failure
         {"/api/set", R"({"what": "gpu-clock", )", {}, 400, "usage error"},

@@ -154,7 +154,8 @@ private:
         } catch (const std::exception&) {
             answer = jsonAnswer(500, R"({"error":"failed","what":"internal error"})");
         }
-        if (answer.eventStream && answer.status == 200) {
+        head_ = req.method() == http::verb::head;
+        if (answer.eventStream && answer.status == 200 && !head_) {
             return startEvents(answer);
         }
         respond(answer, req.keep_alive());
@@ -174,6 +175,10 @@ private:
         response_.body() = a.body;
         response_.keep_alive(keepAlive);
         response_.prepare_payload();
+        if (head_) {
+            response_.body().clear();  // the length stays that of a GET
+            head_ = false;
+        }
         stream_.expires_after(server_.limits.requestDeadline);
         http::async_write(stream_, response_, [self = shared_from_this(), keepAlive](error_code ec, std::size_t) {
             if (ec || !keepAlive) {
@@ -227,6 +232,7 @@ private:
     std::size_t queuedBytes_ = 0;
     char probe_[256];
     bool closed_ = false;
+    bool head_ = false;
 };
 
 void HttpServer::Impl::accept() {
