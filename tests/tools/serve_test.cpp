@@ -30,7 +30,8 @@ std::size_t changesLogged() {
 // `zxctl serve` on the machine, on a free port; the printed URL gives the
 // port and the one-time code, exchanged for the session cookie. Stopped by SIGINT.
 struct Server {
-    explicit Server(const Machine& m) : pid(startTool({ZXCTL_PROGRAM, "--simulate", m.name, "serve", "--port", "0"})) {
+    explicit Server(const Machine& m, const std::string& bind = "127.0.0.1")
+        : pid(startTool({ZXCTL_PROGRAM, "--simulate", m.name, "serve", "--port", "0", "--bind", bind})) {
         const std::string out = waitForOutput(pid, "press Ctrl-C");
         const auto at = out.find("http://127.0.0.1:");
         const auto tok = out.find("/?code=");
@@ -178,6 +179,22 @@ TEST(Serve, AChangeNeedsTheTokenTheServersOwnNamesAValidRequestAndTheLock) {
     EXPECT_EQ(zxctl(m.name, {"set", "gpu-clock", "1", "430"}).exitCode, 5);
     EXPECT_EQ(s.post("/api/reset", R"({"what": "clocks"})").second["status"]["clocks"]["gpu"]["mhz"],
               json(m.gpus[0].gpuMHz));
+}
+
+TEST(Serve, OnAnotherAddressReadsNeedTheSessionAndOnlyTheArrivalAddressNamesTheServer) {
+    Server s(kMachines[0], "0.0.0.0");
+    const std::string port = ":" + std::to_string(s.port);
+    const std::tuple<std::string, httplib::Headers, int> cases[] = {
+        {"127.0.0.1", {}, 403},
+        {"127.0.0.1", {{"Cookie", s.session}}, 200},
+        {"127.0.0.1", {{"Cookie", s.session}, {"Host", "10.9.9.9" + port}}, 403},
+        {"127.0.0.2", {{"Cookie", s.session}, {"Host", "127.0.0.2" + port}}, 200},  // where it arrived
+        {"127.0.0.2", {{"Cookie", s.session}, {"Host", "127.0.0.3" + port}}, 403},
+    };
+    for (const auto& [address, headers, status] : cases) {
+        auto res = httplib::Client(address, s.port).Get("/api/lock", headers);
+        EXPECT_TRUE(res && res->status == status) << address << " " << (res ? res->body : "no answer");
+    }
 }
 
 TEST(Serve, AnswersWithinMomentsWhileHundredsOfStreamsAndSlowClientsAreOpenAndOwnsItsPort) {

@@ -156,7 +156,7 @@ const CHARTS = [
   { id: 'temp', title: 'Temperature, °C', series: [['temperature_c', 'Temperature', '#c0392b']] },
   { id: 'percent', title: 'Usage and fan, %', series: [['usage_percent', 'Usage', '#8e44ad'], ['fan_percent', 'Fan', '#16a085']], max: 100 },
   { id: 'clocks', title: 'Clocks in force, MHz', series: [['gpu_mhz', 'GPU', '#0b62a8'], ['memory_mhz', 'Memory', '#d35400'], ['shader_mhz', 'Shader', '#7f8c8d']] },
-  { id: 'level', title: 'Performance level', series: [['current_level', 'Level', '#2c3e50']], stepped: true },
+  { id: 'level', title: 'Performance level', series: [['current_level', 'Level', '#5d7a99']], stepped: true },
 ];
 const NOW = [
   ['temperature_c', 'Temperature', ' °C'], ['usage_percent', 'Usage', ' %'], ['current_level', 'Performance level', ''],
@@ -455,6 +455,10 @@ function setUpTools() {
 }
 
 async function start() {
+  if (window.Chart && window.matchMedia('(prefers-color-scheme: dark)').matches) {
+    window.Chart.defaults.color = '#c5ced8';
+    window.Chart.defaults.borderColor = '#38414b';
+  }
   writable = await openSession().catch(() => false);
   if (!writable) $('#readonly').hidden = false;
   setUpTools();
