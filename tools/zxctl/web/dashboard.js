@@ -302,7 +302,7 @@ function numberField(id, label, value, range, send) {
 
 // A level's field with its default, marked when it differs.
 function levelCell(id, label, value, def, range, unit, send) {
-  const changed = def !== undefined && def !== null && value !== def;
+  const changed = value !== null && def !== undefined && def !== null && value !== def;
   return el('td', { class: changed ? 'changed' : '' },
     numberField(id, label, value, range, send),
     el('small', { text: `${changed ? 'changed · ' : ''}default ${def ?? 'n/a'}${unit}${range ? ' · ' + rangeText(range) + unit : ''}` }));
@@ -342,9 +342,13 @@ function renderControls(st) {
   const vcells = Array.from({ length: n }, (_, l) => {
     if (!Array.isArray(v.levels)) return el('td', {}, reading(v, 'levels'));
     if (l >= v.levels.length) return el('td', { class: 'na', text: '–' });
-    return levelCell(`gpu${gpu}-voltage-${l}`, `GPU ${gpu} GPU voltage, level ${l}, mV`, v.levels[l],
+    // 0 mV is a voltage the card does not know yet (a kind-2 card's until first set).
+    const known = v.levels[l] !== 0;
+    const td = levelCell(`gpu${gpu}-voltage-${l}`, `GPU ${gpu} GPU voltage, level ${l}, mV`, known ? v.levels[l] : null,
       Array.isArray(v.defaults) ? v.defaults[l] : null, v.range, ' mV',
       (x) => change({ what: 'voltage', gpu, level: v.levels.length > 1 ? l : undefined, value: x }));
+    if (!known) td.append(el('small', { class: 'na', text: `not available (${reason(v, 'current')})` }));
+    return td;
   });
   rows.push(el('tr', { 'data-setting': 'voltage' }, el('th', { scope: 'row', text: 'GPU voltage, mV' }), ...vcells,
     el('td', {}, Array.isArray(v.levels) ? resetButton(gpu, 'voltage', 'Reset GPU voltage') : null)));
