@@ -113,16 +113,16 @@ TEST(Serve, EveryReadShowsTheScenario) {
     EXPECT_EQ(s.stop(), 0);
 }
 
-TEST(Serve, AChangeNeedsTheTokenTheServersOwnNamesAValidRequestAndTheLock) {
+TEST(Serve, AChangeNeedsTheSessionTheServersOwnNamesAValidRequestAndTheLock) {
     const Machine& m = kMachines[0];
     Server s(m);
     const std::string change = R"({"what": "gpu-clock", "gpu": 0, "level": 1, "value": 420})";
     const std::string hold = R"({"hold": true})";
-    const httplib::Headers noToken = {{"Cookie", "zx_session_" + std::to_string(s.port) + "=" + s.code}};
+    const httplib::Headers noSession = {{"Cookie", "zx_session_" + std::to_string(s.port) + "=" + s.code}};
     const std::tuple<std::string, std::string, httplib::Headers, int, const char*> cases[] = {
-        {"/api/set", change, noToken, 403, "forbidden"},
-        {"/api/lock", hold, noToken, 403, "forbidden"},
-        {"/api/session", json({{"code", s.code}}).dump(), noToken, 403, "forbidden"},  // the code works once
+        {"/api/set", change, noSession, 403, "forbidden"},
+        {"/api/lock", hold, noSession, 403, "forbidden"},
+        {"/api/session", json({{"code", s.code}}).dump(), noSession, 403, "forbidden"},  // the code works once
         {"/api/set", change, {{"Cookie", s.session}, {"Origin", "http://evil.example"}}, 403, "forbidden"},
         {"/api/set", change, {{"Cookie", s.session}, {"Origin", "null"}}, 403, "forbidden"},
         {"/api/set", change, {{"Cookie", s.session}, {"Host", "evil.example:" + std::to_string(s.port)}}, 403,
@@ -166,7 +166,7 @@ TEST(Serve, AChangeNeedsTheTokenTheServersOwnNamesAValidRequestAndTheLock) {
     EXPECT_EQ(changesLogged(), changes);
     EXPECT_EQ(s.get("/api/status"), before);
 
-    // With the token the change reaches the card, and another process sees it.
+    // With the session the change reaches the card, and another process sees it.
     auto [status, answer] = s.post("/api/set", change);
     ASSERT_EQ(status, 200) << answer;
     EXPECT_EQ(answer["done"], "GPU 0: GPU clock of level 1 set to 420 MHz");
