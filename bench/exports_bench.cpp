@@ -4,10 +4,12 @@
 // raw figures call the same simulator entry point through the library's own
 // binding with the same record, so the difference is the library's work.
 // Also: one GPU-voltage step written to the pin controller, in I2C
-// transactions and time. Figures: docs/performance.md.
+// transactions and time. And one scrape of zxctl serve's /metrics against
+// the bare getters it calls. Figures: docs/performance.md.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -16,6 +18,7 @@
 #include "nv/nv_state.h"
 #include "nv/nvapi_binding.h"
 #include "platform/platform.h"
+#include "metrics.h"
 #include "support/fake_platform.h"
 #include "zxdisplay.h"
 
@@ -248,8 +251,52 @@ void BM_Ati_ZXGetCurrentMemoryVoltageLevel(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(ZXGetCurrentMemoryVoltageLevel(0, &l));
 }
 
+// --- Metrics -------------------------------------------------------------------
+
+// The getters one metrics sample calls, bare: the baseline of a scrape.
+void bareSample() {
+    ZXAdapterInfoRecord a{};
+    std::uint32_t v = 0, w = 0;
+    ZXLevelValues lv{};
+    ZXGetAdapterInfo(&a);
+    ZXGetLockLibStatus(&v);
+    ZXGetGpuCount(&v);
+    ZXGetTemperature(0, &v);
+    ZXGetFanSpeed(0, 0, &v, 0);
+    ZXGetCurrentPerformanceLevel(0, &v);
+    ZXGetPerformanceLevelGPUClocks(0, &lv);
+    ZXGetPerformanceLevelMemoryClocks(0, &lv);
+    ZXGetPerformanceLevelShaderClocks(0, &lv);
+    ZXGetCurrentVoltage(0, &v, &w);
+    ZXGetCurrentMemoryVoltageLevel(0, &v);
+    ZXGetCurrentPWMClockLevel(0, &v);
+}
+
+// One /metrics scrape of the card's one GPU (sample, failure count, text),
+// timed alternately with the bare getters in the same run: scrape_us is the
+// scrape's time, x_getters its ratio to the getters'.
+void BM_MetricsScrape(benchmark::State& state, Vendor v) {
+    const Session session(v);
+    zxctl::metrics::Collector collector(ZX_STATUS_OK);
+    using Clock = std::chrono::steady_clock;
+    Clock::duration scrape{}, bare{};
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        benchmark::DoNotOptimize(collector.scrape());
+        const auto t1 = Clock::now();
+        bareSample();
+        scrape += t1 - t0;
+        bare += Clock::now() - t1;
+    }
+    state.counters["scrape_us"] = std::chrono::duration<double, std::micro>(scrape).count() /
+                                  static_cast<double>(state.iterations());
+    state.counters["x_getters"] = static_cast<double>(scrape.count()) / static_cast<double>(bare.count());
+}
+
 }  // namespace
 
+BENCHMARK_CAPTURE(BM_MetricsScrape, Nvidia, Vendor::Nvidia);
+BENCHMARK_CAPTURE(BM_MetricsScrape, Ati, Vendor::Ati);
 BENCHMARK(BM_Nv_Raw_GetThermalSettings);
 BENCHMARK(BM_Nv_ZXGetTemperature);
 BENCHMARK(BM_Nv_Raw_GetPerfClocks);

@@ -12,6 +12,7 @@ packages=(
   nettle-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev scdoc
   libboost-dev libjs-chart.js
+  libtomlplusplus-dev libsystemd-dev
 )
 optional=()
 if [ "${1:-all}" != build ]; then
@@ -23,9 +24,11 @@ if [ "${1:-all}" != build ]; then
     clang libclang-rt-14-dev
   )
   # Without these the tests that need them report themselves skipped, loudly,
-  # and the rest still runs: the dashboard's browser tests and the Windows
-  # tests under Wine.
-  optional=(chromium chromium-driver python3-selenium wine64 wine)
+  # and the rest still runs: the dashboard's browser tests, the Windows
+  # tests under Wine, and the metrics' tests with Prometheus and promtool
+  # (they start their own server; the package's service is not needed), and
+  # systemd-analyze on the shipped unit of zxctl daemon.
+  optional=(chromium chromium-driver python3-selenium wine64 wine prometheus systemd)
 fi
 
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }

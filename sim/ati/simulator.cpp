@@ -92,7 +92,7 @@ private:
     std::string line_;
 };
 
-Simulator::Simulator() : DriverCore({"zxsim_ati", "ZXSIM_ATI_SCENARIO", "ZXSIM_ATI_LOG", "ZXSIM_ATI_STATE"}) {}
+Simulator::Simulator() : DriverCore({"zxsim_ati", "ZXSIM_ATI_SCENARIO", "ZXSIM_ATI_LOG", "ZXSIM_ATI_STATE", "ZXSIM_ATI_ADDITIONS"}) {}
 
 Simulator& Simulator::instance() {
     static Simulator sim;

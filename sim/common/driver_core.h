@@ -1,9 +1,10 @@
 // The control surface every simulated driver shares: the scenario as loaded
 // and as running, the lock, the start from the environment (state file, else
 // scenario file), the call log, the last error and the state file written
-// after a change. A driver derives from it and adds its own entry points and
-// model; its namespace provides parseScenario(text, Scenario&),
-// parseAdditions(text, Scenario&) and stateText(const Scenario&).
+// after a change and read again when another process replaced it. A driver
+// derives from it and adds its own entry points and model; its namespace
+// provides parseScenario(text, Scenario&), parseAdditions(text, Scenario&)
+// and stateText(const Scenario&).
 #pragma once
 
 #include <cstdio>
@@ -27,6 +28,7 @@ public:
         const char* scenarioVariable;  // scenario file
         const char* logVariable;       // log file
         const char* stateVariable;     // state file between processes
+        const char* additionsVariable;  // additions (faults) applied on start
     };
 
     int loadScenario(const std::string& text) {
@@ -91,13 +93,18 @@ protected:
 
     // Reads the environment once, on first use. A state file left by an
     // earlier process stands for the scenario.
+    // Every call after that takes up a state file another process replaced
+    // since: processes of one simulated machine share its cards, as processes
+    // share a real card.
     void startLocked() {
         if (started_) {
+            refreshLocked();
             return;
         }
         started_ = true;
         log_.openFileFrom(names_.logVariable, names_.who);
         statePath_ = environmentPath(names_.stateVariable);
+        stateStamp_ = statePath_.empty() ? std::string() : fileStamp(statePath_);
         if (const std::optional<std::string> saved = readTextFile(statePath_)) {
             loadLocked(*saved, statePath_);
         } else if (const std::string path = environmentPath(names_.scenarioVariable); !path.empty()) {
@@ -109,6 +116,36 @@ protected:
             } else {
                 loadLocked(text.str(), path);
             }
+        }
+        addAdditionsLocked();
+    }
+
+    // Faults are not state: a file of additions injects them into every
+    // process of a simulated machine, after its state was loaded.
+    void addAdditionsLocked() {
+        if (const std::optional<std::string> more = readTextFile(environmentPath(names_.additionsVariable));
+            more && !broken_) {
+            if (const ParseError error = parseAdditions(*more, state_); error.line != 0) {
+                breakLocked(environmentPath(names_.additionsVariable) + " line " + std::to_string(error.line) +
+                            ": " + error.message);
+            }
+        }
+    }
+
+    // The cards as the state file holds them now, when another process
+    // replaced it (a daemon setting the fan while this one watches); the
+    // scenario as loaded stays what a reset returns to. The file of
+    // additions is applied again, with fresh counts.
+    void refreshLocked() {
+        if (statePath_.empty() || broken_ || fileStamp(statePath_) == stateStamp_) {
+            return;
+        }
+        stateStamp_ = fileStamp(statePath_);
+        Scenario scenario;
+        if (const std::optional<std::string> saved = readTextFile(statePath_);
+            saved && parseScenario(*saved, scenario).line == 0) {
+            state_ = std::move(scenario);
+            addAdditionsLocked();
         }
     }
 
@@ -144,6 +181,7 @@ protected:
     void saveLocked() {
         if (!statePath_.empty()) {
             replaceFile(statePath_, stateText(state_), names_.who);
+            stateStamp_ = fileStamp(statePath_);
         }
     }
 
@@ -157,6 +195,7 @@ protected:
 private:
     Names names_;
     std::string statePath_;
+    std::string stateStamp_;  // of the state file as this process last read or wrote it
     CallLog log_;
 };
 

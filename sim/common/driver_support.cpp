@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -97,6 +98,13 @@ void replaceFile(const std::string& path, const std::string& text, const char* w
         std::fprintf(stderr, "%s: cannot replace state file %s\n", who, path.c_str());
         std::remove(temp.c_str());
     }
+}
+
+std::string fileStamp(const std::string& path) {
+    std::error_code ec;
+    const auto time = std::filesystem::last_write_time(path, ec);
+    const auto size = ec ? 0 : std::filesystem::file_size(path, ec);
+    return ec ? std::string() : std::to_string(time.time_since_epoch().count()) + "/" + std::to_string(size);
 }
 
 }  // namespace zxsim

@@ -50,4 +50,8 @@ std::optional<std::string> readTextFile(const std::string& path);
 // it, so a reader sees the old or the new text. who prefixes a complaint.
 void replaceFile(const std::string& path, const std::string& text, const char* who);
 
+// The file's modification time and size, "" when it is missing: tells
+// whether another process replaced it.
+std::string fileStamp(const std::string& path);
+
 }  // namespace zxsim

@@ -103,6 +103,14 @@ private:
         t.defaultMinTemp = f.u32Or("min", 0);
         t.defaultMaxTemp = f.u32Or("max", 127);
         t.target = f.u32Or("target", nv::kCoolerTargetGpu);
+        if (const auto text = f.optionalText("schedule")) {
+            std::string error;
+            auto schedule = zxsim::TemperatureSchedule::parse(*text, error);
+            if (!schedule) {
+                throw LineError(error);
+            }
+            g.schedules.emplace(g.sensors.size(), *schedule);
+        }
         g.sensors.push_back(t);
     }
 

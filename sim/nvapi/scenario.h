@@ -2,6 +2,8 @@
 // coolers and I2C devices, and the faults to inject. Built from scenario text.
 #pragma once
 
+#include "temperature_schedule.h"
+
 #include <array>
 #include <cstdint>
 #include <map>
@@ -58,6 +60,8 @@ struct Gpu {
     // Clock entries by level selector, in record order.
     std::map<std::uint32_t, std::vector<nv::NvClockEntry>> clocks;
     std::vector<nv::NvThermalSensor> sensors;
+    // Sensors whose temperature follows the wall clock, by index.
+    std::map<std::size_t, zxsim::TemperatureSchedule> schedules;
     std::vector<Cooler> coolers;
     I2cBus i2c;
 };

@@ -85,7 +85,7 @@ private:
 };
 
 Simulator::Simulator()
-    : DriverCore({"zxsim_nvapi", "ZXSIM_NVAPI_SCENARIO", "ZXSIM_NVAPI_LOG", "ZXSIM_NVAPI_STATE"}) {}
+    : DriverCore({"zxsim_nvapi", "ZXSIM_NVAPI_SCENARIO", "ZXSIM_NVAPI_LOG", "ZXSIM_NVAPI_STATE", "ZXSIM_NVAPI_ADDITIONS"}) {}
 
 Simulator& Simulator::instance() {
     static Simulator sim;
@@ -244,6 +244,13 @@ NvStatus Simulator::getThermalSettings(nv::NvGpuHandle gpu, std::uint32_t sensor
     }
     rec->sensorCount = 1;
     rec->sensors[0] = g.sensors[sensor];
+    if (const auto s = g.schedules.find(sensor); s != g.schedules.end()) {
+        const std::optional<std::uint32_t> now = s->second.now();
+        if (!now) {
+            return call.done(kError);
+        }
+        rec->sensors[0].currentTemp = *now;
+    }
     return call.done(kOk);
 }
 

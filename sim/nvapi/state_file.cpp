@@ -57,9 +57,14 @@ std::string stateText(const Scenario& scenario) {
                     << " default=" << e.defaultKHz << " min=" << e.minKHz << " max=" << e.maxKHz << "\n";
             }
         }
-        for (const auto& t : g.sensors) {
+        for (std::size_t i = 0; i < g.sensors.size(); ++i) {
+            const auto& t = g.sensors[i];
             out << "thermal temp=" << t.currentTemp << " controller=" << t.controller
-                << " min=" << t.defaultMinTemp << " max=" << t.defaultMaxTemp << " target=" << t.target << "\n";
+                << " min=" << t.defaultMinTemp << " max=" << t.defaultMaxTemp << " target=" << t.target;
+            if (const auto s = g.schedules.find(i); s != g.schedules.end()) {
+                out << " schedule=" << s->second.text();
+            }
+            out << "\n";
         }
         for (const Cooler& c : g.coolers) {
             const auto& r = c.row;

@@ -73,8 +73,15 @@ TEST(AtiExports, AnswerWhatTheCardAndTheProfileSay) {
          "ZXGetShaderClockInfoEx 0 1 ZXSetShaderClockDefault 0",
          "ZXGetGPUClockInfoEx 0 1000 100 5, ZXGetMemoryClockInfoEx 1 0 0 0, "
          "ZXGetPerformanceLevelShaderClocks 2 0 0 0 0 0, ZXGetShaderClockInfoEx 2 0 0 0, ZXSetShaderClockDefault 2"},
-        {"four of five levels are reported", five, "", "ZXGetPerformanceLevelGPUClocks 0",
-         "ZXGetPerformanceLevelGPUClocks 0 4 300 500 700 800"},
+        {"four of five levels are reported; the fourth default voltage is the third's", five, kProfileScale,
+         "ZXGetPerformanceLevelGPUClocks 0 ZXGetPerformanceDefaultVoltages 0 ZXSetVoltageDefault 0",
+         "ZXGetPerformanceLevelGPUClocks 0 4 300 500 700 800, ZXGetPerformanceDefaultVoltages 0 4 900 1000 1100 1100, ZXSetVoltageDefault 0"},
+        {"memory voltage level 3 is the top one, 4 is refused", pins + "10\n", kRegulator,
+         "ZXSetCurrentMemoryVoltageLevel 0 3 " + memoryLevel + " ZXSetCurrentMemoryVoltageLevel 0 4 " + memoryLevel,
+         "ZXSetCurrentMemoryVoltageLevel 0, " + memoryLevel + " 3, ZXSetCurrentMemoryVoltageLevel 1, " + memoryLevel +
+             " 3"},
+        {"a usage the card cannot read is a failure", kCard + "fault op=GetPMCurrentActivity status=-1\n", "",
+         "ZXGetUsage 0", "ZXGetUsage 1 0"},
         {"pins 24=1, 25=0: memory voltage level 1", pins + "10\n", kRegulator, memoryLevel, memoryLevel + " 1"},
         {"pins 24=0, 25=1: level 2", pins + "20\n", kRegulator, memoryLevel, memoryLevel + " 2"},
         {"temperature truncated to whole degrees", temperature + "65999\n", "", "ZXGetTemperature 0",
@@ -96,6 +103,10 @@ TEST(AtiExports, AnswerWhatTheCardAndTheProfileSay) {
     EXPECT_EQ(nine.run(kCard + "od count=9\n", {"ZXGetPerformanceLevelGPUClocks 0"}).joined(),
               "ZXInitLib 0, ZXGetPerformanceLevelGPUClocks 0 4 300 500 700 0")
         << "nine levels start up and report four";
+    AtiMachine none;
+    EXPECT_EQ(none.run(kCard + "od count=0\n", {"ZXGetPerformanceLevelGPUClocks 0"}).joined(),
+              "ZXInitLib 0, ZXGetPerformanceLevelGPUClocks 0 0 0 0 0 0")
+        << "a card without levels starts and reports none";
     AtiMachine many;
     EXPECT_EQ(many.run(kCard + "od count=65\n", {}).lines, Lines{"ZXInitLib 1"}) << "65 levels are not believed";
 }

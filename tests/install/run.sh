@@ -37,6 +37,10 @@ pc="$libdir/pkgconfig/zxdisplay.pc"
 grep -qx "prefix=$prefix" "$pc" || { echo "zxdisplay.pc: $(head -n 1 "$pc")" >&2; exit 1; }
 if grep -E '//|/\./|\.\.|pcfiledir' "$pc"; then echo "zxdisplay.pc paths are not clean" >&2; exit 1; fi
 
+# The daemon's systemd unit runs the installed zxctl.
+grep -qx "ExecStart=$prefix/bin/zxctl daemon $prefix/etc/zxdisplaylib/profile.toml" \
+  "$prefix/lib/systemd/system/zxctl-daemon.service" || { echo "zxctl-daemon.service: wrong ExecStart" >&2; exit 1; }
+
 # No string of an installed program or library names the build or source
 # tree: nothing falls back to it.
 for f in "$prefix/bin/zxctl" "$prefix/bin/zxcarddata" "$libdir"/libzxdisplay.so.*.*; do

@@ -1,4 +1,4 @@
-// Reading the NVIDIA values of the per-user store (writing: NvRegulatorKindTest).
+// Reading the NVIDIA values of the per-user store (writing: NvRegulatorKindTest), and a refused write.
 #include "nv/nv_store.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "support/fake_platform.h"
 
 namespace {
 
@@ -44,6 +45,13 @@ TEST(NvStore, ReadsDecimalTextAsAnUnsignedWord) {
         EXPECT_EQ(zx::nv::registryRead(os, key, "GPUVoltageStart", &out), c.read);
         EXPECT_EQ(out, c.out);
     }
+}
+
+// A store that cannot take the key reports the write as failed.
+TEST(NvStore, AWriteTheStoreRefusesFails) {
+    zxtest::FakePlatform os;
+    os.storeFails = true;
+    EXPECT_FALSE(zx::nv::registryWrite(os, kKey, "GPUVoltageCurrent", 1100));
 }
 
 }  // namespace

@@ -49,9 +49,12 @@ TEST(PlatformDevices, RendersWindowsStyleTextsInAddressOrder) {
 
 TEST(PlatformDevices, SetupClassFollowsThePciBaseClass) {
     const std::pair<std::uint32_t, const char*> cases[] = {
-        {0x030000, "Display"}, {0x038000, "Display"}, {0x040300, "MEDIA"}, {0x0c0330, "USB"}, {0xff0000, "Unknown"}};
+        {0x030000, "Display"}, {0x038000, "Display"}, {0x040300, "MEDIA"}, {0x0c0330, "USB"}, {0xff0000, "Unknown"},
+        {0x010600, "HDC"},     {0x020000, "Net"},     {0x070000, "Ports"}, {0x090000, "HIDClass"}, {0x0a0000, "Unknown"},
+        {0x0d1100, "Net"},     {0x110000, "System"},  {0x0b4000, "Unknown"}};
     for (std::size_t i = 0; i < std::size(cases); ++i) {
-        zxtest::addPciDevice("0000:0" + std::to_string(i + 1) + ":00.0", zxtest::kNvidiaCard, cases[i].first);
+        zxtest::addPciDevice("0000:" + std::string(1, "0123456789abcdef"[i + 1]) + "0:00.0", zxtest::kNvidiaCard,
+                             cases[i].first);
     }
     const auto devices = list();
     ASSERT_EQ(devices.size(), std::size(cases));
@@ -91,6 +94,19 @@ TEST(PlatformDevices, AnEmptyFolderGivesAnEmptyListAMissingOneFails) {
     zxtest::removeTree(devicesDir());
     std::vector<DeviceRecord> out;
     EXPECT_FALSE(zx::platform::native().listDevices(out));
+}
+
+// With standard input closed, the next descriptor the system hands out is 0,
+// which callers would take for "no context".
+TEST(PlatformDevices, ADeviceContextIsNeverDescriptorZero) {
+    zxtest::addDrmCard(0, true);
+    const int savedInput = ::dup(0);
+    ::close(0);
+    const zx::platform::NativeHandle context = zx::platform::native().createDeviceContext("card0");
+    ::dup2(savedInput, 0);
+    ::close(savedInput);
+    EXPECT_GT(context, 0);
+    zx::platform::native().deleteDeviceContext(context);
 }
 
 }  // namespace

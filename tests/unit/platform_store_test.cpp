@@ -2,7 +2,10 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -122,6 +125,31 @@ TEST(PlatformStoreFile, ALooseFileIsMadePrivate) {
     struct stat st {};
     ASSERT_EQ(::stat(dbPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+// The call that finds the store broken moves it aside and still succeeds.
+TEST(PlatformStoreFile, ABrokenFileIsMovedAsideWithinTheCall) {
+    zxtest::makeDirs(zxtest::configDir() + "/zxdisplaylib");
+    zxtest::writeFile(dbPath(), std::string(4096, 'x'));
+    ASSERT_TRUE(set("Software\\Test", "V", kRegSz, "x"));
+    EXPECT_EQ(column("SELECT name FROM store_value"), std::vector<std::string>{"V"});
+}
+
+// Each call writes to the store now at its path: another XDG_CONFIG_HOME, a file replaced or one removed.
+TEST(PlatformStoreFile, EachCallUsesTheStoreNowAtItsPath) {
+    const std::string other = zxtest::testRoot() + "/other";
+    const auto names = [] { return column("SELECT name FROM store_value ORDER BY name"); };
+    ASSERT_TRUE(set("Software\\Test", "A", kRegSz, "x"));
+    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", other.c_str(), 1), 0);
+    ASSERT_TRUE(set("Software\\Test", "B", kRegSz, "x"));
+    ASSERT_EQ(::setenv("XDG_CONFIG_HOME", zxtest::configDir().c_str(), 1), 0);
+    EXPECT_EQ(names(), std::vector<std::string>{"A"});
+    ASSERT_EQ(::rename((other + "/zxdisplaylib/registry.db").c_str(), dbPath().c_str()), 0);
+    ASSERT_TRUE(set("Software\\Test", "C", kRegSz, "x"));
+    ASSERT_EQ(names(), (std::vector<std::string>{"B", "C"}));
+    ASSERT_EQ(::unlink(dbPath().c_str()), 0);
+    ASSERT_TRUE(set("Software\\Test", "D", kRegSz, "x"));
+    EXPECT_EQ(names(), std::vector<std::string>{"D"});
 }
 
 }  // namespace

@@ -365,6 +365,25 @@ Outcome performSet(const SetRequest& q) {
     return {kExitOk, ZX_STATUS_OK, gpu + ": " + subjectWords(q, s) + " set to " + withUnit(now, s), "", now};
 }
 
+std::optional<std::uint32_t> readSetting(const SetRequest& q) {
+    if (q.what == "voltage") {
+        ZXLevelValues v{};
+        if (ZXGetPerformanceLevelVoltages(q.gpu, &v) != ZX_STATUS_OK || v.count == 0) {
+            return std::nullopt;
+        }
+        const std::uint32_t first = v.values[q.level.value_or(0) < 4 ? q.level.value_or(0) : 0];
+        for (std::uint32_t i = 0; !q.level && i < v.count && i < 4; ++i) {
+            if (v.values[i] != first) {
+                return std::nullopt;
+            }
+        }
+        return first != 0 ? std::optional(first) : std::nullopt;
+    }
+    std::uint32_t now = 0;
+    return findSetting(q.what) != nullptr && callsOf(q.what).read(q, &now) == ZX_STATUS_OK ? std::optional(now)
+                                                                                         : std::nullopt;
+}
+
 Outcome applySet(const SetRequest& q) {
     if (auto bad = checkSet(q)) {
         return *bad;

@@ -95,6 +95,10 @@ std::optional<Outcome> checkSet(const SetRequest& request);
 Outcome performSet(const SetRequest& request);
 // checkSet, then performSet.
 Outcome applySet(const SetRequest& request);
+// The value the card reports now for the request's setting and level;
+// nothing when it reports none (a kind-2 voltage before its first set) or,
+// for the voltage of every level, when the levels differ.
+std::optional<std::uint32_t> readSetting(const SetRequest& request);
 
 // The reset steps that WHAT selects ("all", "clocks", or one setting's name);
 // empty when WHAT names none.

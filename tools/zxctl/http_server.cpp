@@ -47,11 +47,16 @@ struct HttpServer::Impl {
 
 namespace {
 
-std::string addressForHost(const tcp::endpoint& e) {
+asio::ip::address plainAddress(const tcp::endpoint& e) {
     asio::ip::address a = e.address();
     if (a.is_v6() && a.to_v6().is_v4_mapped()) {
         a = asio::ip::make_address_v4(asio::ip::v4_mapped, a.to_v6());
     }
+    return a;
+}
+
+std::string addressForHost(const tcp::endpoint& e) {
+    const asio::ip::address a = plainAddress(e);
     return a.is_v6() ? "[" + a.to_string() + "]" : a.to_string();
 }
 
@@ -147,6 +152,8 @@ private:
         error_code local;
         const auto endpoint = stream_.socket().local_endpoint(local);
         r.localAddress = local ? "" : addressForHost(endpoint);
+        const auto peer = stream_.socket().remote_endpoint(local);
+        r.remoteAddress = local ? "" : plainAddress(peer).to_string();
 
         HttpResponse answer;
         try {

@@ -22,6 +22,7 @@ struct HttpRequest {
     std::map<std::string, std::string> headers;  // names in lower case
     std::string body;
     std::string localAddress;  // the address the connection arrived on, as a Host names it
+    std::string remoteAddress;  // the client's address, plain (IPv4 for a mapped one)
 
     std::string header(const std::string& lowerName) const {
         const auto it = headers.find(lowerName);

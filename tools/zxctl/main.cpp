@@ -23,7 +23,9 @@
 #include <nlohmann/json.hpp>
 #include <zxdisplay.h>
 
+#include "apply.h"
 #include "commands.h"
+#include "daemon.h"
 #include "output.h"
 #include "records.h"
 #include "serve.h"
@@ -353,6 +355,9 @@ struct CommandLine {
     std::string level;               // set voltage --level
     std::string fan;                 // set fan --fan
     std::string port;
+    std::string profile;  // apply, daemon
+    bool dryRun = false;
+    std::string pollMs;
     ServeOptions serveOptions;
     CLI::App* info = nullptr;
     CLI::App* status = nullptr;
@@ -363,6 +368,8 @@ struct CommandLine {
     CLI::App* lockStatus = nullptr;
     CLI::App* lockHold = nullptr;
     CLI::App* serve = nullptr;
+    CLI::App* apply = nullptr;
+    CLI::App* daemon = nullptr;
     std::vector<std::pair<CLI::App*, const Setting*>> setters;
 
     void addOutput(CLI::App* c, bool csv) {
@@ -449,6 +456,27 @@ void addOtherCommands(CommandLine& c) {
     c.serve->add_option("--bind", c.serveOptions.bind, "Address to listen on (default 127.0.0.1; any other "
                                                        "lets other machines reach the dashboard)")
         ->type_name("ADDRESS");
+    // Prometheus metrics (docs/metrics.md).
+    c.serve->add_flag("--metrics-only", c.serveOptions.metricsOnly,
+                      "Serve only the Prometheus metrics at /metrics: no dashboard, no changes");
+    c.serve->add_option("--metrics-token-file", c.serveOptions.metricsTokenFile,
+                        "/metrics needs this file's token as 'Authorization: Bearer TOKEN'")
+        ->type_name("FILE");
+    c.serve->add_option("--metrics-allow-file", c.serveOptions.metricsAllowFile,
+                        "/metrics answers only the client addresses listed in this file, one a line")
+        ->type_name("FILE");
+
+    c.apply = c.app.add_subcommand("apply", "Apply a tuning profile (docs/profiles.md): checked whole against the "
+                                            "cards first, changed in a safe order, read back, undone on a failure");
+    c.apply->add_option("FILE", c.profile, "Profile (TOML)")->required();
+    c.apply->add_flag("--dry-run", c.dryRun, "Print what would be changed; change nothing");
+    c.addOutput(c.apply, false);
+    c.daemon = c.app.add_subcommand("daemon", "Hold the card lock, apply a profile, run its fan curves; SIGHUP "
+                                              "reloads it, SIGTERM or Ctrl-C restores the defaults");
+    c.daemon->add_option("FILE", c.profile, "Profile (TOML)")->required();
+    c.daemon->add_option("--poll-ms", c.pollMs, "Milliseconds between temperature readings (default: the "
+                                                "profile's [daemon] poll_ms, else 1000)")
+        ->type_name("MS");
 }
 
 // The options common to the commands, read from their words.
@@ -522,6 +550,18 @@ int dispatch(CommandLine& c) {
             return usageError("serve --port: " + c.port + " is not a TCP port (0-65535)");
         }
         return rc != kExitOk ? rc : serve(c.serveOptions);
+    }
+    if (c.apply->parsed()) {
+        return o.format == Format::Csv ? usageError("apply: --format csv is not offered (text or json)")
+                                       : cmdApply(c.profile, c.dryRun, o.format == Format::Json);
+    }
+    if (c.daemon->parsed()) {
+        int rc = kExitOk;
+        const auto ms = c.pollMs.empty() ? std::optional<std::uint32_t>(0) : decimalWord("daemon --poll-ms", c.pollMs, rc);
+        if (ms && *ms != 0 && (*ms < 10 || *ms > 3600000)) {
+            return usageError("daemon --poll-ms: " + c.pollMs + " ms is outside 10-3600000");
+        }
+        return rc != kExitOk ? rc : cmdDaemon(c.profile, ms.value_or(0));
     }
     if (c.info->parsed()) {
         return cmdInfo(o);

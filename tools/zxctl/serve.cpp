@@ -22,6 +22,7 @@
 
 #include "commands.h"
 #include "http_server.h"
+#include "metrics.h"
 #include "records.h"
 #include "web_files.h"
 
@@ -102,7 +103,7 @@ private:
 };
 
 // What a route needs besides a Host and Origin of this server.
-enum class Need { Nothing, Read, Session };
+enum class Need { Nothing, Read, Session, Scrape };
 
 bool sameToken(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
@@ -218,6 +219,13 @@ public:
         }
         out.push_back(lockLocked());
         return out;
+    }
+
+    // Runs f under the library mutex (a scrape of /metrics).
+    template <typename F>
+    auto locked(F f) {
+        std::lock_guard<std::mutex> g(lib_);
+        return f();
     }
 
     void shutdown() {
@@ -503,8 +511,30 @@ std::optional<std::string> queryValue(const std::string& query, const std::strin
 // 404. Routes are looked up by exact method and path.
 class Router {
 public:
-    Router(Machine& machine, History& history, Access& access)
-        : machine_(machine), history_(history), access_(access) {
+    Router(Machine& machine, History& history, Access& access, metrics::Collector& collector,
+           const metrics::Access& scrape, bool metricsOnly)
+        : machine_(machine), history_(history), access_(access), scrape_(scrape), metricsOnly_(metricsOnly) {
+        // One sample of the library's getters per scrape, under the library
+        // mutex; the failure counters live in the collector (docs/metrics.md).
+        const Route metricsRoute {"GET", "/metrics", Need::Scrape, [this, &collector](const HttpRequest& req) {
+            HttpResponse r;
+            if (const int refused = metrics::refusal(scrape_, req.remoteAddress, req.header("authorization"))) {
+                r.status = refused;
+                r.type = "text/plain";
+                r.body = refused == 401 ? "a bearer token is needed\n" : "this client may not read the metrics\n";
+                if (refused == 401) {
+                    r.headers.push_back({"WWW-Authenticate", "Bearer"});
+                }
+                return r;
+            }
+            r.type = "text/plain; version=0.0.4; charset=utf-8";
+            r.body = machine_.locked([&] { return collector.scrape(); });
+            return r;
+        }};
+        if (metricsOnly) {
+            routes_ = {metricsRoute};
+            return;
+        }
         const auto reads = [this](json (Machine::*read)()) {
             return [this, read](const HttpRequest&) { return reply({200, (machine_.*read)()}); };
         };
@@ -538,6 +568,7 @@ public:
             {"POST", "/api/set", Need::Session, change(&Machine::set)},
             {"POST", "/api/reset", Need::Session, change(&Machine::reset)},
             {"POST", "/api/lock", Need::Session, change(&Machine::setLock)},
+            metricsRoute,
         };
     }
 
@@ -545,7 +576,12 @@ public:
         const bool read = req.method == "GET" || req.method == "HEAD";
         for (const Route& r : routes_) {
             if (r.path == req.path && (r.method == req.method || (r.method == "GET" && req.method == "HEAD"))) {
-                if (auto refusal = access_.check(req, r.need)) {
+                // Scrapers name machines by DNS names; where the metrics are
+                // not open, their own credential guards them instead.
+                if (r.need == Need::Scrape && !scrape_.open) {
+                    return r.run(req);
+                }
+                if (auto refusal = access_.check(req, r.need == Need::Scrape ? Need::Nothing : r.need)) {
                     return *refusal;
                 }
                 return r.run(req);
@@ -555,7 +591,7 @@ public:
         if (auto refusal = access_.check(req, read ? Need::Nothing : Need::Session)) {
             return *refusal;
         }
-        return read ? file(req.path) : reply({404, json{{"error", "not found"}, {"what", req.path}}});
+        return read && !metricsOnly_ ? file(req.path) : reply({404, json{{"error", "not found"}, {"what", req.path}}});
     }
 
 private:
@@ -601,6 +637,8 @@ private:
     Machine& machine_;
     History& history_;
     Access& access_;
+    const metrics::Access& scrape_;
+    bool metricsOnly_;
     std::vector<Route> routes_;
 };
 
@@ -612,6 +650,21 @@ const std::vector<std::pair<std::string, std::string>> kDefaultHeaders = {
     {"Content-Security-Policy",
      "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; frame-ancestors 'none'"},
 };
+
+// ---- /metrics (docs/metrics.md) -------------------------------------------------
+
+// The metrics' access from the options; a usage message when they cannot be used.
+std::optional<std::string> metricsAccess(const ServeOptions& options, metrics::Access& access) {
+    if (auto bad = metrics::loadAccess(access, isLoopback(options.bind), options.metricsTokenFile,
+                                       options.metricsAllowFile)) {
+        return bad;
+    }
+    if (options.metricsOnly && !access.open && access.token.empty() && access.clients.empty()) {
+        return "serve --metrics-only on " + options.bind + " (not a loopback address) needs --metrics-token-file or "
+               "--metrics-allow-file";
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -630,10 +683,21 @@ int serve(const ServeOptions& options) {
     const sigset_t ending = blockEndingSignals();
     // A browser closing a stream must not end the server.
     ::signal(SIGPIPE, SIG_IGN);
+    metrics::Access scrapeAccess;
+    if (const auto bad = metricsAccess(options, scrapeAccess)) {
+        std::fprintf(stderr, "zxctl: %s\n", bad->c_str());
+        return kExitUsage;
+    }
+    ZXStatus start = ZX_STATUS_OK;
     if (const auto failed = startLibrary()) {
         std::fprintf(stderr, "zxctl: %s\n", failed->message.c_str());
-        return failed->exit;
+        // A metrics-only server reports the failure as data and tries again.
+        if (!options.metricsOnly) {
+            return failed->exit;
+        }
+        start = failed->exit == kExitMismatch ? ZX_STATUS_ADAPTER_MISMATCH : ZX_STATUS_FAILED;
     }
+    metrics::Collector collector(start);
     Machine machine;
     History history;
     std::optional<Access> access;
@@ -647,7 +711,17 @@ int serve(const ServeOptions& options) {
     }
     const int port = server.port();
     access.emplace(options.bind, port);
-    router.emplace(machine, history, *access);
+    router.emplace(machine, history, *access, collector, scrapeAccess, options.metricsOnly);
+    if (options.metricsOnly) {
+        server.start(2);
+        std::cout << "Metrics: http://" << hostForUrl(options.bind) << ":" << port << "/metrics\n"
+                  << "Press Ctrl-C to stop." << std::endl;
+        int sig = 0;
+        sigwait(&ending, &sig);
+        server.stop();
+        machine.shutdown();
+        return kExitOk;
+    }
 
     history.add(machine.sample());
     server.start(4);
@@ -663,7 +737,8 @@ int serve(const ServeOptions& options) {
     }
     std::cout << "Dashboard: http://" << hostForUrl(options.bind) << ":" << port << "/?code=" << access->code()
               << "\n"
-              << "Open this URL in a browser (it works once); press Ctrl-C to stop." << std::endl;
+              << "Open this URL in a browser (it works once); press Ctrl-C to stop.\n"
+              << "Metrics: http://" << hostForUrl(options.bind) << ":" << port << "/metrics" << std::endl;
 
     int sig = 0;
     sigwait(&ending, &sig);

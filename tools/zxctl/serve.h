@@ -12,6 +12,10 @@ namespace zxctl {
 struct ServeOptions {
     std::string bind = "127.0.0.1";
     int port = 0;  // 0: any free port
+    // /metrics (docs/metrics.md): only the metrics, and who may read them.
+    bool metricsOnly = false;
+    std::string metricsTokenFile;
+    std::string metricsAllowFile;
 };
 
 // Runs until SIGINT, SIGTERM or SIGHUP; the value is the exit code.

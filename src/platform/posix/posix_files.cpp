@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <string_view>
 
@@ -226,23 +227,20 @@ bool PosixPlatform::documentsFolder(std::string& out) {
 }
 
 bool PosixPlatform::executableFolder(std::string& out) {
-    std::vector<char> buf(4096);
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
-        if (n < 0) {
-            return false;
-        }
-        if (static_cast<std::size_t>(n) < buf.size()) {
-            const std::string path(buf.data(), static_cast<std::size_t>(n));
-            const std::size_t slash = path.rfind('/');
-            if (slash == std::string::npos) {
-                return false;
-            }
-            out = path.substr(0, slash + 1);
-            return true;
-        }
-        buf.resize(buf.size() * 2);
+    // The kernel writes this link's text into one page, so a path that fills
+    // the buffer cannot be whole.
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) {
+        return false;
     }
+    const std::string path(buf, static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return false;
+    }
+    out = path.substr(0, slash + 1);
+    return true;
 }
 
 bool PosixPlatform::createFolder(const std::string& path) {

@@ -1,13 +1,16 @@
 // The per-user store that stands in for the registry under HKEY_CURRENT_USER:
-// one SQLite database, opened afresh for every operation so that no
-// connection ever crosses a fork.
+// one SQLite database. The process keeps one connection to it, shared by its
+// threads under a mutex and reopened whenever the store's path or the file at
+// that path changes; no connection crosses a fork.
 #include <fcntl.h>
+#include <pthread.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,10 +40,24 @@ constexpr const char* kSchema =
     "  data   BLOB NOT NULL,"
     "  PRIMARY KEY (key_id, name)) WITHOUT ROWID;";
 
+// Guards the kept connection and everything done with it.
+constinit std::mutex g_mutex;
+// Set (under g_mutex) when SQLite reports an error: a connection that failed
+// is not kept, so the next operation opens the store afresh (and moves a
+// store found broken aside).
+bool g_failed = false;
+
+int noted(int rc) {
+    if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        g_failed = true;
+    }
+    return rc;
+}
+
 class Statement {
 public:
     Statement(sqlite3* db, const char* sql) {
-        if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
+        if (noted(sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr)) != SQLITE_OK) {
             stmt_ = nullptr;
         }
     }
@@ -63,13 +80,24 @@ public:
         }
         return sqlite3_bind_blob(stmt_, index, data, static_cast<int>(size), SQLITE_TRANSIENT) == SQLITE_OK;
     }
-    int step() { return sqlite3_step(stmt_); }
+    int step() { return noted(sqlite3_step(stmt_)); }
 
 private:
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-bool exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+bool exec(sqlite3* db, const char* sql) { return noted(sqlite3_exec(db, sql, nullptr, nullptr, nullptr)) == SQLITE_OK; }
+
+// Copies the log into the database file and empties it, so that between
+// operations the file alone holds the store, as when no connection is open:
+// a file moved or replaced while a connection is kept leaves no log of
+// itself behind at the path. Tried without waiting; when another connection
+// is busy the log stays until a later write.
+void settle(sqlite3* db) {
+    sqlite3_busy_timeout(db, 0);
+    sqlite3_wal_checkpoint_v2(db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+}
 
 // A write transaction taken at its start (BEGIN IMMEDIATE), so that it waits
 // for other writers up front instead of failing half-way; rolled back unless
@@ -91,6 +119,7 @@ public:
             return false;
         }
         open_ = false;
+        settle(db_);
         return true;
     }
 
@@ -192,69 +221,154 @@ bool moveAside(const std::string& path, const struct stat& broken) {
 
 bool isBroken(int rc) { return (rc & 0xFF) == SQLITE_NOTADB || (rc & 0xFF) == SQLITE_CORRUPT; }
 
-class Connection {
-public:
-    Connection() {
-        std::string path;
-        if (!storePath(path)) {
-            return;
-        }
-        const std::size_t slash = path.rfind('/');
-        if (slash == std::string::npos || !createFolders(path.substr(0, slash))) {
-            return;
-        }
-        // A broken store is moved aside once; the new one must then work.
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            struct stat file {};
-            const int rc = open(path, file);
-            if (rc == SQLITE_OK || !isBroken(rc) || attempt > 0 || !moveAside(path, file)) {
-                return;
-            }
+// SQLITE_OK with db open on the store at path, else the error (db null); file
+// receives the identity of the file opened.
+int openFile(const std::string& path, sqlite3*& db, struct stat& file) {
+    // Created (or tightened) here first so that the database, and the
+    // journal files that SQLite gives the same mode, are the user's alone.
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return SQLITE_CANTOPEN;
+    }
+    ::fchmod(fd, 0600);
+    ::fstat(fd, &file);
+    ::close(fd);
+    int flags = SQLITE_OPEN_READWRITE;
+#ifdef SQLITE_OPEN_NOFOLLOW
+    flags |= SQLITE_OPEN_NOFOLLOW;
+#endif
+    int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        rc = ensureWal(db);
+    }
+    if (rc == SQLITE_OK && !(exec(db, "PRAGMA synchronous=FULL") && ensureSchema(db))) {
+        rc = sqlite3_errcode(db);
+        if (rc == SQLITE_OK) {
+            rc = SQLITE_ERROR;
         }
     }
-    ~Connection() { sqlite3_close_v2(db_); }
+    if (rc != SQLITE_OK) {
+        sqlite3_close_v2(db);
+        db = nullptr;
+    }
+    return rc;
+}
+
+// The connection this process keeps and the file it was opened on. Created
+// at first use and never destroyed: a thread may still reach the store while
+// the process exits. Only touched under g_mutex.
+struct KeptStore {
+    sqlite3* db = nullptr;
+    std::string path;
+    dev_t dev = 0;
+    ino_t ino = 0;
+    pid_t pid = 0;
+    bool forkSafe = false;  // the fork handlers are installed
+};
+KeptStore* g_kept = nullptr;
+
+void closeKept() {
+    sqlite3_close_v2(g_kept->db);
+    g_kept->db = nullptr;
+}
+
+// SQLite tracks its file locks per process: a child holding a copy of the
+// parent's connection would believe it holds the parent's locks, and a
+// connection it opened would share that belief. So none is kept across
+// fork(); the parent opens the store again at its next use.
+void beforeFork() {
+    g_mutex.lock();
+    if (g_kept != nullptr) {
+        closeKept();
+    }
+}
+void afterFork() { g_mutex.unlock(); }
+
+// Closed when the process exits or the library is unloaded; an operation of
+// a thread still running after that opens the store again.
+struct CloseAtExit {
+    CloseAtExit() = default;
+    CloseAtExit(const CloseAtExit&) = delete;
+    CloseAtExit& operator=(const CloseAtExit&) = delete;
+    ~CloseAtExit() {
+        std::lock_guard<std::mutex> guard(g_mutex);
+        if (g_kept != nullptr && g_kept->pid == ::getpid()) {
+            closeKept();
+        }
+    }
+} g_closeAtExit;
+
+// Whether the kept connection still serves path: the same file (device and
+// inode, one lstat) is at that path, with its private mode. A store removed,
+// replaced, moved aside or loosened since is opened again.
+bool keptServes(const std::string& path) {
+    struct stat now {};
+    return g_kept->db != nullptr && g_kept->path == path && ::lstat(path.c_str(), &now) == 0 &&
+           now.st_dev == g_kept->dev && now.st_ino == g_kept->ino && (now.st_mode & 07777) == 0600;
+}
+
+// Opens the store at path into g_kept. A broken store is moved aside once;
+// the new one must then work.
+void openKept(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos || !createFolders(path.substr(0, slash))) {
+        return;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        struct stat file {};
+        const int rc = openFile(path, g_kept->db, file);
+        if (rc == SQLITE_OK) {
+            g_kept->path = path;
+            g_kept->dev = file.st_dev;
+            g_kept->ino = file.st_ino;
+            return;
+        }
+        if (!isBroken(rc) || attempt > 0 || !moveAside(path, file)) {
+            return;
+        }
+    }
+}
+
+// One operation's use of the kept connection: holds the mutex throughout,
+// and no transaction outlives it.
+class Connection {
+public:
+    Connection() : guard_(g_mutex) {
+        if (g_kept == nullptr) {
+            g_kept = new KeptStore;
+            g_kept->forkSafe = ::pthread_atfork(beforeFork, afterFork, afterFork) == 0;
+        }
+        if (g_kept->pid != ::getpid()) {
+            // Another process's connection (a fork the handlers did not see):
+            // left untouched, never used.
+            g_kept->db = nullptr;
+            g_kept->pid = ::getpid();
+        }
+        std::string path;
+        if (!storePath(path)) {
+            closeKept();
+            return;
+        }
+        if (!keptServes(path)) {
+            closeKept();
+            openKept(path);
+        }
+        g_failed = false;
+    }
+    ~Connection() {
+        if (g_failed || !g_kept->forkSafe) {
+            closeKept();
+        }
+    }
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
 
-    explicit operator bool() const { return db_ != nullptr; }
-    sqlite3* get() const { return db_; }
+    explicit operator bool() const { return g_kept->db != nullptr; }
+    sqlite3* get() const { return g_kept->db; }
 
 private:
-    // SQLITE_OK with db_ ready, else the error (db_ null); file receives the
-    // identity of the file opened.
-    int open(const std::string& path, struct stat& file) {
-        // Created (or tightened) here first so that the database, and the
-        // journal files that SQLite gives the same mode, are the user's alone.
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (fd < 0) {
-            return SQLITE_CANTOPEN;
-        }
-        ::fchmod(fd, 0600);
-        ::fstat(fd, &file);
-        ::close(fd);
-        int flags = SQLITE_OPEN_READWRITE;
-#ifdef SQLITE_OPEN_NOFOLLOW
-        flags |= SQLITE_OPEN_NOFOLLOW;
-#endif
-        int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
-        if (rc == SQLITE_OK) {
-            sqlite3_busy_timeout(db_, kBusyTimeoutMs);
-            rc = ensureWal(db_);
-        }
-        if (rc == SQLITE_OK && !(exec(db_, "PRAGMA synchronous=FULL") && ensureSchema(db_))) {
-            rc = sqlite3_errcode(db_);
-            if (rc == SQLITE_OK) {
-                rc = SQLITE_ERROR;
-            }
-        }
-        if (rc != SQLITE_OK) {
-            sqlite3_close_v2(db_);
-            db_ = nullptr;
-        }
-        return rc;
-    }
-
-    sqlite3* db_ = nullptr;
+    std::lock_guard<std::mutex> guard_;
 };
 
 // Creates the key and every key above it (as the registry does); its id, or
