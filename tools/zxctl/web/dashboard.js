@@ -117,11 +117,13 @@ async function reset(gpu, what) {
 
 // ---- Machine --------------------------------------------------------------
 
+let machineLine = '';
 function renderInfo(info) {
   const desc = Array.isArray(info.descriptions) ? info.descriptions : [];
   $('#card-name').textContent = desc[0] || 'ZXDisplayLib dashboard';
   document.title = `${desc[0] || 'Cards'} — ZXDisplayLib dashboard`;
-  $('#machine-line').textContent = info.simulated ? `Simulated machine ${info.simulated}` : 'This machine';
+  machineLine = info.simulated ? `Simulated machine ${info.simulated}` : 'This machine';
+  $('#machine-line').textContent = machineLine;
   const facts = $('#machine-info');
   facts.replaceChildren();
   const fact = (name, value) => facts.append(el('dt', { text: name }), el('dd', {}, value));
@@ -427,7 +429,7 @@ async function refreshStatus(force) {
   if (!force && a && a.tagName === 'INPUT' && a.type === 'number') return;  // not while someone is typing
   const { ok, lost, data } = await api('status');
   $('#machine-line').classList.toggle('lost', Boolean(lost));
-  if (lost) $('#machine-line').textContent = 'zxctl serve cannot be reached; the readings are from before.';
+  $('#machine-line').textContent = lost ? 'zxctl serve cannot be reached; the readings are from before.' : machineLine;
   if (ok) data.gpus.forEach(renderControls);
 }
 
