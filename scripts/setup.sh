@@ -11,14 +11,14 @@ packages=(
   build-essential cmake ninja-build pkg-config
   nettle-dev libsqlite3-dev
   libcli11-dev nlohmann-json3-dev scdoc
-  libcpp-httplib-dev libjs-chart.js
+  libboost-dev libjs-chart.js
   libtomlplusplus-dev libsystemd-dev
 )
 optional=()
 if [ "${1:-all}" != build ]; then
   # The tests, the benchmarks, the Windows cross-builds and the fuzz targets.
   packages+=(
-    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev
     binutils man-db
     g++-mingw-w64-i686 g++-mingw-w64-x86-64
     clang libclang-rt-14-dev

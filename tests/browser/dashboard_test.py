@@ -40,7 +40,7 @@ class Dashboard(unittest.TestCase):
             skip("chromium or chromedriver is not installed")
         options = webdriver.ChromeOptions()
         options.binary_location = chromium
-        for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,2600"):
+        for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1280,900"):
             options.add_argument(arg)
         try:
             self.browser = webdriver.Chrome(service=Service(executable_path=chromedriver), options=options)
@@ -62,10 +62,29 @@ class Dashboard(unittest.TestCase):
     def text(self, element_id):
         return self.browser.find_element(By.ID, element_id).text
 
+    def set_field(self, field_id, value):
+        field = self.browser.find_element(By.ID, field_id)
+        self.browser.execute_script("arguments[0].scrollIntoView({block: 'end'})", field)
+        field.send_keys(Keys.CONTROL, "a", Keys.NULL, str(value), Keys.ENTER)
+
     def set_clock(self, value):
-        field = self.browser.find_element(By.ID, "gpu0-gpu-clock-1")
-        field.clear()
-        field.send_keys(str(value), Keys.ENTER)
+        self.set_field("gpu0-gpu-clock-1", value)
+
+    def message_in_view(self, text):  # the toast says text and lies inside the viewport
+        return self.browser.execute_script(
+            "const m = document.getElementById('message'), r = m.getBoundingClientRect();"
+            "return !m.hidden && m.textContent.includes(arguments[0]) && r.top >= 0 && r.bottom <= innerHeight;", text)
+
+    def screenshots(self, width, height, name):  # light and dark
+        b = self.browser
+        b.execute_cdp_cmd("Emulation.setDeviceMetricsOverride",
+                          {"width": width, "height": height, "deviceScaleFactor": 1, "mobile": width < 600})
+        self.assertLessEqual(b.execute_script("return document.documentElement.scrollWidth - innerWidth"), 0, name)
+        for scheme in ("light", "dark"):
+            b.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": [{"name": "prefers-color-scheme", "value": scheme}]})
+            b.save_screenshot(os.path.join(SHOTS, f"{self.machine}-{name}-{scheme}.png"))
+        b.execute_cdp_cmd("Emulation.setEmulatedMedia", {"features": []})
+        b.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def clocks(self):  # the GPU clock of level 1 as the card holds it and as the table shows it
         shown = self.browser.find_element(By.ID, "gpu0-gpu-clock-1").get_attribute("value")
@@ -77,7 +96,7 @@ class Dashboard(unittest.TestCase):
         for name in sorted(os.listdir(MACHINES)):
             self.machine = name
             with self.subTest(machine=name), tempfile.TemporaryDirectory(prefix="zxdash-") as state:
-                self.env = dict(os.environ, XDG_STATE_HOME=state)
+                self.env = dict(os.environ, XDG_STATE_HOME=state, ZXSIM_NVAPI_LOG=os.path.join(state, "nvapi.log"))
                 server = self.start("serve", "--port", "0")
                 try:
                     line = server.stdout.readline()
@@ -94,6 +113,10 @@ class Dashboard(unittest.TestCase):
         # The card's name and a chart that grows; the level table is used below.
         description = self.zxctl("info")["descriptions"][0]
         self.wait(lambda: self.text("card-name") == description, "card name")
+        # The one-time code has left the address bar, and the session cookie is out of the page's reach.
+        self.wait(lambda: not b.find_element(By.ID, "gpu0-gpu-clock-1").get_attribute("disabled"), "writable")
+        self.assertNotIn("code=", b.current_url)
+        self.assertEqual(b.execute_script("return document.cookie"), "")
         chart = b.find_element(By.CSS_SELECTOR, "#gpu-0 .chart-temp")
         first = int(chart.get_attribute("data-points"))
         self.wait(lambda: int(chart.get_attribute("data-points")) >= first + 2, "chart grows")
@@ -101,17 +124,27 @@ class Dashboard(unittest.TestCase):
         # A GPU clock changed in the table reaches the card, and the table shows it.
         wanted = self.clocks()[0] + 10
         self.set_clock(wanted)
-        self.wait(lambda: "set to" in self.text("message"), "the change is confirmed")
+        self.wait(lambda: self.message_in_view("set to"), "the change is confirmed")
         self.assertEqual(self.clocks(), (wanted, wanted))
-        b.save_screenshot(os.path.join(SHOTS, f"{self.machine}-page.png"))
+        self.screenshots(1280, 1000, "desktop")
+        self.screenshots(390, 844, "phone")
+
+        # A level the card takes but cannot report (kind-2 memory voltage) has a field too.
+        status = self.zxctl("status")["gpus"][0]["memory_voltage"]
+        if status["level"] is None and status.get("range"):
+            level = (status["default"] + 1) % (status["range"]["max"] + 1)
+            self.set_field("gpu0-memory-voltage", level)
+            self.wait(lambda: self.message_in_view("memory voltage level set to"), "memory voltage set")
+            with open(self.env["ZXSIM_NVAPI_LOG"]) as log:
+                self.assertIn(f"mem={level} ", [line for line in log if line.startswith("Regulator")][-1])
 
         # With the lock held by another process the change is refused and the page says so.
         holder = self.start("lock", "hold")
         try:
             self.assertIn("Holding the card lock", holder.stdout.readline())
             self.set_clock(wanted + 10)
-            self.wait(lambda: "locked by another process" in self.text("message"), "the refusal is shown")
-            self.assertEqual(self.clocks(), (wanted, wanted))
+            self.wait(lambda: self.message_in_view("locked by another process"), "the refusal is shown in view")
+            self.wait(lambda: self.clocks() == (wanted, wanted), "the refused value is put back")
             b.save_screenshot(os.path.join(SHOTS, f"{self.machine}-locked.png"))
         finally:
             holder.send_signal(signal.SIGINT)

@@ -20,9 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include <httplib.h>
-
 #include "commands.h"
+#include "http_server.h"
 #include "metrics.h"
 #include "records.h"
 #include "web_files.h"
@@ -32,8 +31,7 @@ namespace zxctl {
 namespace {
 
 constexpr auto kSampleInterval = std::chrono::seconds(1);
-constexpr std::size_t kHistoryTicks = 600;  // ten minutes of samples
-constexpr const char* kTokenHeader = "X-ZX-Token";
+constexpr std::size_t kHistoryTicks = 3600;  // an hour of samples
 
 std::string randomToken() {
     unsigned char bytes[16];
@@ -63,15 +61,6 @@ bool isLoopback(const std::string& bind) {
     return bind == "::1" || bind == "localhost";
 }
 
-bool isIpLiteral(const std::string& host) {
-    in_addr a4{};
-    in6_addr a6{};
-    if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
-        return ::inet_pton(AF_INET6, host.substr(1, host.size() - 2).c_str(), &a6) == 1;
-    }
-    return ::inet_pton(AF_INET, host.c_str(), &a4) == 1;
-}
-
 std::string hostForUrl(const std::string& bind) {
     if (isWildcard(bind)) {
         return "127.0.0.1";
@@ -79,9 +68,10 @@ std::string hostForUrl(const std::string& bind) {
     return bind.find(':') != std::string::npos ? "[" + bind + "]" : bind;
 }
 
-// Which Host headers name this server: its loopback names and the address it
-// is bound to. On a wildcard address any address literal is accepted, but
-// never a DNS name, which a rebinding attacker could point here.
+// Which Host headers name this server: its loopback names, the address it is
+// bound to, and the address the connection arrived on (for a wildcard bind),
+// each with the port. Never a DNS name, which a rebinding attacker could point
+// here, and never another address literal.
 class HostPolicy {
 public:
     HostPolicy(const std::string& bind, int port) : port_(std::to_string(port)) {
@@ -94,24 +84,16 @@ public:
         wildcard_ = isWildcard(bind);
     }
 
-    bool hostAllowed(const std::string& host) const {
-        if (hosts_.count(host) != 0) {
-            return true;
-        }
-        const std::string suffix = ":" + port_;
-        if (!wildcard_ || host.size() <= suffix.size() ||
-            host.compare(host.size() - suffix.size(), suffix.size(), suffix) != 0) {
-            return false;
-        }
-        return isIpLiteral(host.substr(0, host.size() - suffix.size()));
+    bool hostAllowed(const std::string& host, const std::string& localAddress) const {
+        return hosts_.count(host) != 0 || (wildcard_ && !localAddress.empty() && host == localAddress + ":" + port_);
     }
 
     // A request from a page of another origin carries that origin; one from
     // the dashboard carries this server's own (or none, for plain reads).
-    bool originAllowed(const std::string& origin) const {
+    bool originAllowed(const std::string& origin, const std::string& localAddress) const {
         const std::string prefix = "http://";
         return origin.empty() ||
-               (origin.rfind(prefix, 0) == 0 && hostAllowed(origin.substr(prefix.size())));
+               (origin.rfind(prefix, 0) == 0 && hostAllowed(origin.substr(prefix.size()), localAddress));
     }
 
 private:
@@ -119,6 +101,9 @@ private:
     std::set<std::string> hosts_;
     bool wildcard_ = false;
 };
+
+// What a route needs besides a Host and Origin of this server.
+enum class Need { Nothing, Read, Session, Scrape };
 
 bool sameToken(const std::string& a, const std::string& b) {
     if (a.size() != b.size()) {
@@ -201,6 +186,17 @@ public:
         }
         std::lock_guard<std::mutex> g(lib_);
         const bool hold = req["hold"].get<bool>();
+        std::uint32_t before = 0;
+        if (!hold && ZXGetLockLibStatus(&before) == ZX_STATUS_OK && before != ZX_LOCK_HELD_HERE) {
+            // Nothing to give back: not a card failure.
+            if (before == ZX_LOCK_HELD_ELSEWHERE) {
+                return refused("lock release: the lock is held by another process, not this dashboard",
+                               ZX_STATUS_LOCKED_BY_OTHER);
+            }
+            json j = lockLocked();
+            j["result"] = "not held by this dashboard: nothing to give back";
+            return {200, j};
+        }
         if (const ZXStatus s = ZXSetLockLibStatus(hold ? 1 : 0); s != ZX_STATUS_OK) {
             std::uint32_t state = 0;
             ZXGetLockLibStatus(&state);
@@ -356,10 +352,11 @@ Answer Machine::reset(const json& req) {
     return a;
 }
 
-// The last ten minutes of samples, and the server-sent events made of them.
+// The last hour of samples, and the server-sent events made of them.
 class History {
 public:
-    void add(std::vector<json> samples) {
+    // Keeps a tick of samples; the events that announce it.
+    std::string add(std::vector<json> samples) {
         std::string event;
         for (const json& s : samples) {
             event += std::string("event: ") + (s.contains("lock") ? "lock" : "sample") + "\ndata: " + s.dump() +
@@ -367,45 +364,25 @@ public:
         }
         {
             std::lock_guard<std::mutex> g(m_);
-            ticks_.push_back({++seq_, std::move(samples), std::move(event)});
+            ticks_.push_back(std::move(samples));
             if (ticks_.size() > kHistoryTicks) {
                 ticks_.pop_front();
             }
         }
-        cv_.notify_all();
+        return event;
     }
 
     json all() {
         std::lock_guard<std::mutex> g(m_);
         json j{{"interval_s", 1}, {"samples", json::array()}};
-        for (const Tick& t : ticks_) {
-            for (const json& s : t.samples) {
+        for (const auto& t : ticks_) {
+            for (const json& s : t) {
                 if (!s.contains("lock")) {
                     j["samples"].push_back(s);
                 }
             }
         }
         return j;
-    }
-
-    std::uint64_t latest() {
-        std::lock_guard<std::mutex> g(m_);
-        return seq_;
-    }
-
-    // The events after seq (moving seq on); "" when none came in time or the
-    // server is stopping.
-    std::string after(std::uint64_t& seq) {
-        std::unique_lock<std::mutex> g(m_);
-        cv_.wait_for(g, std::chrono::seconds(1), [&] { return stopping_ || seq_ > seq; });
-        std::string out;
-        for (const Tick& t : ticks_) {
-            if (t.seq > seq) {
-                out += t.event;
-            }
-        }
-        seq = seq_;
-        return out;
     }
 
     void stop() {
@@ -416,11 +393,6 @@ public:
         cv_.notify_all();
     }
 
-    bool stopping() {
-        std::lock_guard<std::mutex> g(m_);
-        return stopping_;
-    }
-
     // Waits one interval; false when stopping.
     bool sleep() {
         std::unique_lock<std::mutex> g(m_);
@@ -428,166 +400,258 @@ public:
     }
 
 private:
-    struct Tick {
-        std::uint64_t seq;
-        std::vector<json> samples;
-        std::string event;
-    };
     std::mutex m_;
     std::condition_variable cv_;
-    std::deque<Tick> ticks_;
-    std::uint64_t seq_ = 0;
+    std::deque<std::vector<json>> ticks_;
     bool stopping_ = false;
 };
 
-void reply(httplib::Response& res, const Answer& a) {
-    res.status = a.http;
-    res.set_content(a.body.dump(), "application/json");
-}
+// Who may do what: the run's one-time code, exchanged once for a session
+// cookie (HttpOnly, SameSite=Strict, named after the port so that two servers
+// on one host keep theirs apart). The code in the printed URL, and so in the
+// browser's history, is spent by the time the page has loaded.
+class Access {
+public:
+    Access(const std::string& bind, int port)
+        : policy_(bind, port), cookie_("zx_session_" + std::to_string(port)), code_(randomToken()),
+          readsNeedSession_(!isLoopback(bind)) {}
 
-// Reads a request's JSON body; a usage answer when it is not JSON.
-std::optional<Answer> parseBody(const httplib::Request& req, json& out) {
-    out = json::parse(req.body, nullptr, false);
-    if (out.is_discarded()) {
-        return usage("the request body is not valid JSON");
+    const std::string& code() const { return code_; }
+
+    // The request's session is a live one.
+    bool hasSession(const HttpRequest& req) const {
+        const std::string cookies = req.header("cookie");
+        const std::string prefix = cookie_ + "=";
+        for (std::size_t at = 0; at < cookies.size();) {
+            at = cookies.find_first_not_of("; ", at);
+            if (at == std::string::npos) {
+                break;
+            }
+            const std::size_t end = std::min(cookies.find(';', at), cookies.size());
+            if (cookies.compare(at, prefix.size(), prefix) == 0) {
+                const std::string value = cookies.substr(at + prefix.size(), end - at - prefix.size());
+                std::lock_guard<std::mutex> g(m_);
+                for (const std::string& s : sessions_) {
+                    if (sameToken(s, value)) {
+                        return true;
+                    }
+                }
+            }
+            at = end;
+        }
+        return false;
+    }
+
+    // POST /api/session {"code": C}: the code's one exchange for a session.
+    HttpResponse exchange(const json& req) {
+        std::string session;
+        {
+            std::lock_guard<std::mutex> g(m_);
+            const bool valid = req.is_object() && req.contains("code") && req["code"].is_string() &&
+                               sameToken(req["code"].get<std::string>(), code_);
+            if (!valid || spent_) {
+                return forbidden(valid ? "this dashboard code was already used: a page opened from it holds the "
+                                         "session; restart zxctl serve for a new URL"
+                                       : "wrong dashboard code: open the URL that zxctl serve printed");
+            }
+            spent_ = true;
+            session = randomToken();
+            sessions_.push_back(session);
+        }
+        HttpResponse r = json200(json{{"session", true}});
+        r.headers.push_back({"Set-Cookie", cookie_ + "=" + session + "; Path=/; HttpOnly; SameSite=Strict"});
+        return r;
+    }
+
+    // The refusal for a request that may not go on, if any.
+    std::optional<HttpResponse> check(const HttpRequest& req, Need need) const {
+        if (!policy_.hostAllowed(req.header("host"), req.localAddress) ||
+            !policy_.originAllowed(req.header("origin"), req.localAddress)) {
+            return forbidden("request from another site or host name");
+        }
+        const bool needed = need == Need::Session || (need == Need::Read && readsNeedSession_);
+        if (needed && !hasSession(req)) {
+            return forbidden("no dashboard session (a server restarted since the page was opened has ended it): "
+                             "open the URL that zxctl serve printed");
+        }
+        return std::nullopt;
+    }
+
+    static HttpResponse forbidden(const std::string& what) {
+        return {403, "application/json", json{{"error", "forbidden"}, {"what", what}}.dump(), {}, false};
+    }
+    static HttpResponse json200(const json& j) { return {200, "application/json", j.dump(), {}, false}; }
+
+private:
+    HostPolicy policy_;
+    std::string cookie_;
+    std::string code_;
+    bool readsNeedSession_;
+    mutable std::mutex m_;
+    bool spent_ = false;
+    std::vector<std::string> sessions_;
+};
+
+HttpResponse reply(const Answer& a) { return {a.http, "application/json", a.body.dump(), {}, false}; }
+
+// The value of name in a query string, if there.
+std::optional<std::string> queryValue(const std::string& query, const std::string& name) {
+    for (std::size_t at = 0; at <= query.size();) {
+        const std::size_t end = std::min(query.find('&', at), query.size());
+        const std::string pair = query.substr(at, end - at);
+        if (pair.rfind(name + "=", 0) == 0) {
+            return pair.substr(name.size() + 1);
+        }
+        at = end + 1;
     }
     return std::nullopt;
 }
 
-void configure(httplib::Server& svr) {
-    svr.new_task_queue = [] { return new httplib::ThreadPool(16); };
-    svr.set_keep_alive_timeout(2);
-    svr.set_payload_max_length(64 * 1024);
-    svr.set_default_headers({{"Cache-Control", "no-store"},
-                             {"X-Content-Type-Options", "nosniff"},
-                             {"X-Frame-Options", "DENY"},
-                             {"Referrer-Policy", "no-referrer"},
-                             {"Content-Security-Policy",
-                              "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; "
-                              "frame-ancestors 'none'"}});
-}
-
-// Binds to the asked port, or any free one; the port, or -1.
-int bindPort(httplib::Server& svr, const ServeOptions& options) {
-    if (options.port == 0) {
-        const int port = svr.bind_to_any_port(options.bind);
-        return port > 0 ? port : -1;
-    }
-    return svr.bind_to_port(options.bind, options.port) ? options.port : -1;
-}
-
-// Requests from other sites or host names, and changes without the token,
-// are refused before any route sees them.
-void guard(httplib::Server& svr, const HostPolicy& policy, const std::string& token,
-           const metrics::Access& metricsAccess) {
-    svr.set_pre_routing_handler([&policy, token, &metricsAccess](const httplib::Request& req, httplib::Response& res) {
-        // Scrapers name machines by DNS names; a credential guards them instead.
-        if (req.path == "/metrics" && !metricsAccess.open) {
-            return httplib::Server::HandlerResponse::Unhandled;
-        }
-        if (!policy.hostAllowed(req.get_header_value("Host")) ||
-            !policy.originAllowed(req.get_header_value("Origin"))) {
-            reply(res, {403, json{{"error", "forbidden"}, {"what", "request from another site or host name"}}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        if (req.method != "GET" && req.method != "HEAD" &&
-            !sameToken(req.get_header_value(kTokenHeader), token)) {
-            reply(res, {403, json{{"error", "forbidden"},
-                                  {"what", "changes need the token of the URL that zxctl serve printed"}}});
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-}
-
-// The embedded files, looked up by exact name; nothing is read from disk.
-void serveFiles(httplib::Server& svr) {
-    svr.Get(R"(/[A-Za-z0-9._-]*)", [](const httplib::Request& req, httplib::Response& res) {
-        const std::string name = req.path == "/" ? "/index.html" : req.path;
-        for (std::size_t i = 0; i < kWebFileCount; ++i) {
-            if (name == kWebFiles[i].path) {
-                res.set_content(reinterpret_cast<const char*>(kWebFiles[i].data), kWebFiles[i].size,
-                                kWebFiles[i].type);
-                return;
+// The routes, and what each needs. Everything else is an embedded file or
+// 404. Routes are looked up by exact method and path.
+class Router {
+public:
+    Router(Machine& machine, History& history, Access& access, metrics::Collector& collector,
+           const metrics::Access& scrape, bool metricsOnly)
+        : machine_(machine), history_(history), access_(access), scrape_(scrape), metricsOnly_(metricsOnly) {
+        // One sample of the library's getters per scrape, under the library
+        // mutex; the failure counters live in the collector (docs/metrics.md).
+        const Route metricsRoute {"GET", "/metrics", Need::Scrape, [this, &collector](const HttpRequest& req) {
+            HttpResponse r;
+            if (const int refused = metrics::refusal(scrape_, req.remoteAddress, req.header("authorization"))) {
+                r.status = refused;
+                r.type = "text/plain";
+                r.body = refused == 401 ? "a bearer token is needed\n" : "this client may not read the metrics\n";
+                if (refused == 401) {
+                    r.headers.push_back({"WWW-Authenticate", "Bearer"});
+                }
+                return r;
             }
-        }
-        res.status = 404;
-        res.set_content("not found\n", "text/plain");
-    });
-    svr.set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (res.body.empty()) {
-            res.set_content(json{{"error", res.status == 404 ? "not found" : "bad request"}, {"what", req.path}}.dump(),
-                            "application/json");
-        }
-    });
-}
-
-void serveReads(httplib::Server& svr, Machine& machine, History& history) {
-    svr.Get("/api/info", [&](const httplib::Request&, httplib::Response& res) { reply(res, {200, machine.info()}); });
-    svr.Get("/api/status", [&](const httplib::Request& req, httplib::Response& res) {
-        std::optional<std::uint32_t> only;
-        if (req.has_param("gpu")) {
-            const std::string v = req.get_param_value("gpu");
-            if (v.empty() || v.size() > 3 || v.find_first_not_of("0123456789") != std::string::npos) {
-                return reply(res, usage("\"gpu\" must be a GPU index"));
-            }
-            only = static_cast<std::uint32_t>(std::stoul(v));
-        }
-        reply(res, machine.status(only));
-    });
-    svr.Get("/api/lock", [&](const httplib::Request&, httplib::Response& res) { reply(res, {200, machine.lock()}); });
-    svr.Get("/api/samples", [&](const httplib::Request&, httplib::Response& res) { reply(res, {200, history.all()}); });
-    svr.Get("/api/events", [&](const httplib::Request&, httplib::Response& res) {
-        std::uint64_t seq = history.latest();
-        res.set_chunked_content_provider("text/event-stream", [&history, seq](std::size_t, httplib::DataSink& sink) mutable {
-            if (history.stopping()) {
-                sink.done();
-                return false;
-            }
-            std::string events = history.after(seq);
-            if (events.empty()) {
-                events = ": waiting\n\n";  // finds a closed connection
-            }
-            return sink.write(events.data(), events.size());
-        });
-    });
-}
-
-void serveChanges(httplib::Server& svr, Machine& machine) {
-    using Action = Answer (Machine::*)(const json&);
-    auto post = [&](const char* path, Action action) {
-        svr.Post(path, [&machine, action](const httplib::Request& req, httplib::Response& res) {
-            json body;
-            if (auto bad = parseBody(req, body)) {
-                return reply(res, *bad);
-            }
-            reply(res, (machine.*action)(body));
-        });
-    };
-    post("/api/set", &Machine::set);
-    post("/api/reset", &Machine::reset);
-    post("/api/lock", &Machine::setLock);
-}
-
-// ---- /metrics (docs/metrics.md) -------------------------------------------------
-
-// One sample of the library's getters per scrape, under the library mutex;
-// the failure counters live in the collector, for the server's whole life.
-void serveMetrics(httplib::Server& svr, Machine& machine, metrics::Collector& collector,
-                  const metrics::Access& access) {
-    svr.Get("/metrics", [&](const httplib::Request& req, httplib::Response& res) {
-        if (const int refused = metrics::refusal(access, req.remote_addr, req.get_header_value("Authorization"))) {
-            res.status = refused;
-            if (refused == 401) {
-                res.set_header("WWW-Authenticate", "Bearer");
-            }
-            res.set_content(refused == 401 ? "a bearer token is needed\n" : "this client may not read the metrics\n",
-                            "text/plain");
+            r.type = "text/plain; version=0.0.4; charset=utf-8";
+            r.body = machine_.locked([&] { return collector.scrape(); });
+            return r;
+        }};
+        if (metricsOnly) {
+            routes_ = {metricsRoute};
             return;
         }
-        res.set_content(machine.locked([&] { return collector.scrape(); }), "text/plain; version=0.0.4; charset=utf-8");
-    });
-}
+        const auto reads = [this](json (Machine::*read)()) {
+            return [this, read](const HttpRequest&) { return reply({200, (machine_.*read)()}); };
+        };
+        const auto change = [this](Answer (Machine::*action)(const json&)) {
+            return [this, action](const HttpRequest& req) {
+                json body;
+                if (auto bad = parseBody(req.body, body)) {
+                    return reply(*bad);
+                }
+                return reply((machine_.*action)(body));
+            };
+        };
+        routes_ = {
+            {"GET", "/api/info", Need::Read, reads(&Machine::info)},
+            {"GET", "/api/status", Need::Read, [this](const HttpRequest& req) { return status(req); }},
+            {"GET", "/api/lock", Need::Read, reads(&Machine::lock)},
+            {"GET", "/api/samples", Need::Read, [this](const HttpRequest&) { return reply({200, history_.all()}); }},
+            {"GET", "/api/events", Need::Read, [](const HttpRequest&) {
+                 return HttpResponse{200, "text/event-stream", ": events follow\n\n", {}, true};
+             }},
+            {"GET", "/api/session", Need::Nothing, [this](const HttpRequest& req) {
+                 return Access::json200(json{{"session", access_.hasSession(req)}});
+             }},
+            {"POST", "/api/session", Need::Nothing, [this](const HttpRequest& req) {
+                 json body;
+                 if (auto bad = parseBody(req.body, body)) {
+                     return reply(*bad);
+                 }
+                 return access_.exchange(body);
+             }},
+            {"POST", "/api/set", Need::Session, change(&Machine::set)},
+            {"POST", "/api/reset", Need::Session, change(&Machine::reset)},
+            {"POST", "/api/lock", Need::Session, change(&Machine::setLock)},
+            metricsRoute,
+        };
+    }
+
+    HttpResponse operator()(const HttpRequest& req) const {
+        const bool read = req.method == "GET" || req.method == "HEAD";
+        for (const Route& r : routes_) {
+            if (r.path == req.path && (r.method == req.method || (r.method == "GET" && req.method == "HEAD"))) {
+                // Scrapers name machines by DNS names; where the metrics are
+                // not open, their own credential guards them instead.
+                if (r.need == Need::Scrape && !scrape_.open) {
+                    return r.run(req);
+                }
+                if (auto refusal = access_.check(req, r.need == Need::Scrape ? Need::Nothing : r.need)) {
+                    return *refusal;
+                }
+                return r.run(req);
+            }
+        }
+        // Any other change is refused as one without a session would be.
+        if (auto refusal = access_.check(req, read ? Need::Nothing : Need::Session)) {
+            return *refusal;
+        }
+        return read && !metricsOnly_ ? file(req.path) : reply({404, json{{"error", "not found"}, {"what", req.path}}});
+    }
+
+private:
+    struct Route {
+        std::string method;
+        std::string path;
+        Need need;
+        std::function<HttpResponse(const HttpRequest&)> run;
+    };
+
+    HttpResponse status(const HttpRequest& req) const {
+        std::optional<std::uint32_t> only;
+        if (const auto v = queryValue(req.query, "gpu")) {
+            if (v->empty() || v->size() > 3 || v->find_first_not_of("0123456789") != std::string::npos) {
+                return reply(usage("\"gpu\" must be a GPU index"));
+            }
+            only = static_cast<std::uint32_t>(std::stoul(*v));
+        }
+        return reply(machine_.status(only));
+    }
+
+    // The embedded files, looked up by exact name; nothing is read from disk.
+    static HttpResponse file(const std::string& path) {
+        const std::string name = path == "/" ? "/index.html" : path;
+        for (std::size_t i = 0; i < kWebFileCount; ++i) {
+            if (name == kWebFiles[i].path) {
+                return {200, kWebFiles[i].type,
+                        std::string(reinterpret_cast<const char*>(kWebFiles[i].data), kWebFiles[i].size), {}, false};
+            }
+        }
+        return reply({404, json{{"error", "not found"}, {"what", path}}});
+    }
+
+    // Reads a request's JSON body; a usage answer when it is not JSON.
+    static std::optional<Answer> parseBody(const std::string& text, json& out) {
+        out = json::parse(text, nullptr, false);
+        if (out.is_discarded()) {
+            return usage("the request body is not valid JSON");
+        }
+        return std::nullopt;
+    }
+
+    Machine& machine_;
+    History& history_;
+    Access& access_;
+    const metrics::Access& scrape_;
+    bool metricsOnly_;
+    std::vector<Route> routes_;
+};
+
+const std::vector<std::pair<std::string, std::string>> kDefaultHeaders = {
+    {"Cache-Control", "no-store"},
+    {"X-Content-Type-Options", "nosniff"},
+    {"X-Frame-Options", "DENY"},
+    {"Referrer-Policy", "no-referrer"},
+    {"Content-Security-Policy",
+     "default-src 'self'; style-src 'self' 'unsafe-inline'; img-src 'self' data:; frame-ancestors 'none'"},
+};
+
+// ---- /metrics (docs/metrics.md) -------------------------------------------------
 
 // The metrics' access from the options; a usage message when they cannot be used.
 std::optional<std::string> metricsAccess(const ServeOptions& options, metrics::Access& access) {
@@ -619,8 +683,8 @@ int serve(const ServeOptions& options) {
     const sigset_t ending = blockEndingSignals();
     // A browser closing a stream must not end the server.
     ::signal(SIGPIPE, SIG_IGN);
-    metrics::Access access;
-    if (const auto bad = metricsAccess(options, access)) {
+    metrics::Access scrapeAccess;
+    if (const auto bad = metricsAccess(options, scrapeAccess)) {
         std::fprintf(stderr, "zxctl: %s\n", bad->c_str());
         return kExitUsage;
     }
@@ -636,56 +700,51 @@ int serve(const ServeOptions& options) {
     metrics::Collector collector(start);
     Machine machine;
     History history;
-    const std::string token = randomToken();
-
-    httplib::Server svr;
-    configure(svr);
-    const int port = bindPort(svr, options);
-    if (port <= 0) {
-        std::fprintf(stderr, "zxctl: serve: cannot listen on %s port %d\n", options.bind.c_str(), options.port);
+    std::optional<Access> access;
+    std::optional<Router> router;
+    HttpServer server([&](const HttpRequest& req) { return (*router)(req); }, kDefaultHeaders);
+    if (const std::string why = server.bind(options.bind, options.port); !why.empty()) {
+        std::fprintf(stderr, "zxctl: serve: cannot listen on %s port %d: %s\n", options.bind.c_str(), options.port,
+                     why.c_str());
         ZXDeInitLib();
         return kExitFailed;
     }
-    const HostPolicy policy(options.bind, port);
-    guard(svr, policy, token, access);
-    serveMetrics(svr, machine, collector, access);
+    const int port = server.port();
+    access.emplace(options.bind, port);
+    router.emplace(machine, history, *access, collector, scrapeAccess, options.metricsOnly);
     if (options.metricsOnly) {
-        std::thread listener([&] { svr.listen_after_bind(); });
+        server.start(2);
         std::cout << "Metrics: http://" << hostForUrl(options.bind) << ":" << port << "/metrics\n"
                   << "Press Ctrl-C to stop." << std::endl;
         int sig = 0;
         sigwait(&ending, &sig);
-        svr.stop();
-        listener.join();
+        server.stop();
         machine.shutdown();
         return kExitOk;
     }
-    serveFiles(svr);
-    serveReads(svr, machine, history);
-    serveChanges(svr, machine);
 
     history.add(machine.sample());
+    server.start(4);
     std::thread sampler([&] {
         while (history.sleep()) {
-            history.add(machine.sample());
+            server.broadcast(history.add(machine.sample()));
         }
     });
-    std::thread listener([&] { svr.listen_after_bind(); });
 
     if (!isLoopback(options.bind)) {
         std::fprintf(stderr, "zxctl: warning: serving on %s: other machines on the network can reach this "
                              "dashboard; anyone with the URL can change the card\n", options.bind.c_str());
     }
-    std::cout << "Dashboard: http://" << hostForUrl(options.bind) << ":" << port << "/?token=" << token << "\n"
-              << "Open this URL in a browser; press Ctrl-C to stop.\n"
+    std::cout << "Dashboard: http://" << hostForUrl(options.bind) << ":" << port << "/?code=" << access->code()
+              << "\n"
+              << "Open this URL in a browser (it works once); press Ctrl-C to stop.\n"
               << "Metrics: http://" << hostForUrl(options.bind) << ":" << port << "/metrics" << std::endl;
 
     int sig = 0;
     sigwait(&ending, &sig);
     history.stop();
-    svr.stop();
-    listener.join();
     sampler.join();
+    server.stop();
     machine.shutdown();
     std::cout << "Dashboard stopped." << std::endl;
     return kExitOk;

@@ -1,16 +1,29 @@
 // The dashboard page: reads /api/ (the records of zxctl --json), follows the
-// samples of /api/events, and sends changes with the run's token.
+// samples of /api/events, and sends changes with the session cookie that the
+// printed URL's one-time code is exchanged for.
 'use strict';
 
-const HISTORY = 600;  // ten minutes of one-second samples
-const token = (() => {
-  const fromUrl = new URLSearchParams(location.search).get('token');
-  if (fromUrl) {
-    sessionStorage.setItem('zx-token', fromUrl);
-    history.replaceState(null, '', '/');  // keep the token out of the address bar
+const HISTORY = 3600;  // an hour of one-second samples
+const RANGES = [[60, '1 min'], [600, '10 min'], [3600, '60 min']];
+let writable = false;  // this page may change the card (it has a live session)
+let range = Number(localStorage.getItem('zx-range')) || 600;
+let paused = false;
+let hotC = Number(localStorage.getItem('zx-hot')) || 80;  // a temperature from here on reads as hot
+let onlyGpu = localStorage.getItem('zx-gpu') || 'all';
+const lastSet = JSON.parse(sessionStorage.getItem('zx-last-set') || '{}');  // what the card cannot report
+
+// The printed URL's one-time code, for a session cookie; the code leaves the
+// address bar (and is spent) before anything else happens.
+async function openSession() {
+  const code = new URLSearchParams(location.search).get('code');
+  if (code) {
+    history.replaceState(null, '', '/');
+    await fetch('/api/session', { method: 'POST', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ code }) });
   }
-  return sessionStorage.getItem('zx-token') || '';
-})();
+  const res = await fetch('/api/session');
+  return res.ok && (await res.json()).session === true;
+}
 
 const $ = (sel, root = document) => root.querySelector(sel);
 function el(tag, attrs = {}, ...children) {
@@ -38,27 +51,45 @@ function reading(obj, key, unit = '') {
 }
 const rangeText = (r) => (r ? `${r.min}–${r.max}` + (r.step > 1 ? ` step ${r.step}` : '') : '');
 
+// The message toast, fixed in the viewport wherever the page is scrolled.
+let messageTimer = 0;
 function showMessage(text, isError) {
   const m = $('#message');
   m.hidden = false;
   m.textContent = text;
   m.className = 'message' + (isError ? ' error' : '');
   m.setAttribute('role', isError ? 'alert' : 'status');
+  clearTimeout(messageTimer);
+  messageTimer = setTimeout(() => { m.hidden = true; }, isError ? 12000 : 5000);
 }
 
 async function api(path, body) {
   const init = body === undefined ? {} : {
-    method: 'POST',
-    headers: { 'Content-Type': 'application/json', 'X-ZX-Token': token },
-    body: JSON.stringify(body),
+    method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
   };
-  const res = await fetch('/api/' + path, init);
+  let res;
+  try { res = await fetch('/api/' + path, init); } catch (e) {
+    return { ok: false, lost: true, data: { error: 'no answer', what: 'zxctl serve cannot be reached' } };
+  }
   let data = {};
   try { data = await res.json(); } catch (e) { data = { error: `HTTP ${res.status}` }; }
+  if (res.status === 403 && body !== undefined && /session/.test(data.what || '')) sessionEnded();
   return { ok: res.ok, data };
 }
 
-// Reports a change's answer; the card's state it carries is shown at once.
+// A session the server no longer knows (it was restarted): say so, and stop
+// offering changes that would all be refused.
+function sessionEnded() {
+  if (!writable) return;
+  writable = false;
+  const n = $('#readonly');
+  n.hidden = false;
+  n.textContent = 'The dashboard session ended (zxctl serve was stopped or restarted). Open the new URL that zxctl serve printed to make changes.';
+  document.querySelectorAll('main input, main button, main select.write, #lock-switch').forEach((e) => { e.disabled = true; });
+}
+
+// Reports a change's answer; the card's state it carries is shown at once,
+// which also puts a refused value back.
 function report(answer) {
   const d = answer.data;
   if (answer.ok) showMessage(d.done || 'Done.', false);
@@ -67,7 +98,16 @@ function report(answer) {
 }
 
 async function change(body) {
-  report(await api('set', body));
+  if (body.what === 'voltage' && !window.confirm(`Set the GPU voltage${body.level !== undefined ? ' of level ' + body.level : ''} of GPU ${body.gpu} to ${body.value} mV?`)) {
+    refreshStatus(true);
+    return;
+  }
+  const answer = await api('set', body);
+  if (answer.ok && body.level === undefined) {
+    lastSet[`${body.gpu}-${body.what}`] = body.value;
+    sessionStorage.setItem('zx-last-set', JSON.stringify(lastSet));
+  }
+  report(answer);
 }
 async function reset(gpu, what) {
   const answer = await api('reset', { gpu, what });
@@ -77,11 +117,13 @@ async function reset(gpu, what) {
 
 // ---- Machine --------------------------------------------------------------
 
+let machineLine = '';
 function renderInfo(info) {
   const desc = Array.isArray(info.descriptions) ? info.descriptions : [];
   $('#card-name').textContent = desc[0] || 'ZXDisplayLib dashboard';
   document.title = `${desc[0] || 'Cards'} — ZXDisplayLib dashboard`;
-  $('#machine-line').textContent = info.simulated ? `Simulated machine ${info.simulated}` : 'This machine';
+  machineLine = info.simulated ? `Simulated machine ${info.simulated}` : 'This machine';
+  $('#machine-line').textContent = machineLine;
   const facts = $('#machine-info');
   facts.replaceChildren();
   const fact = (name, value) => facts.append(el('dt', { text: name }), el('dd', {}, value));
@@ -110,31 +152,34 @@ function renderLock(rec) {
 
 // ---- Per GPU: readings now, charts, controls --------------------------------
 
-const gpus = new Map();  // index -> { section, charts, now }
+const gpus = new Map();  // index -> { section, charts, samples, last, extremes }
 
 const CHARTS = [
   { id: 'temp', title: 'Temperature, °C', series: [['temperature_c', 'Temperature', '#c0392b']] },
   { id: 'percent', title: 'Usage and fan, %', series: [['usage_percent', 'Usage', '#8e44ad'], ['fan_percent', 'Fan', '#16a085']], max: 100 },
   { id: 'clocks', title: 'Clocks in force, MHz', series: [['gpu_mhz', 'GPU', '#0b62a8'], ['memory_mhz', 'Memory', '#d35400'], ['shader_mhz', 'Shader', '#7f8c8d']] },
-  { id: 'level', title: 'Performance level', series: [['current_level', 'Level', '#2c3e50']], stepped: true },
+  { id: 'level', title: 'Performance level', series: [['current_level', 'Level', '#5d7a99']], stepped: true },
 ];
 const NOW = [
   ['temperature_c', 'Temperature', ' °C'], ['usage_percent', 'Usage', ' %'], ['current_level', 'Performance level', ''],
   ['gpu_mhz', 'GPU clock', ' MHz'], ['memory_mhz', 'Memory clock', ' MHz'], ['shader_mhz', 'Shader clock', ' MHz'],
-  ['voltage', 'GPU voltage', ''], ['fan_percent', 'Fan', ' %'],
+  ['voltage', 'GPU voltage', ' mV'], ['fan_percent', 'Fan', ' %'],
 ];
+const CSV_KEYS = ['time', 'gpu', ...NOW.map(([k]) => k)];
 
 function gpuSection(index) {
   if (gpus.has(index)) return gpus.get(index);
-  const section = el('section', { id: `gpu-${index}`, 'aria-labelledby': `gpu-${index}-heading` },
+  const section = el('section', { id: `gpu-${index}`, class: 'gpu', 'aria-labelledby': `gpu-${index}-heading` },
     el('h2', { id: `gpu-${index}-heading`, text: `GPU ${index}` }),
     el('dl', { class: 'now', 'aria-label': `GPU ${index} now` }),
+    el('div', { class: 'chart-tools' },
+      el('button', { type: 'button', text: 'Download CSV', onclick: () => downloadCsv(index) })),
     el('div', { class: 'charts' }),
     el('div', { class: 'controls' }));
   $('#gpus').append(section);
   const charts = {};
   for (const c of CHARTS) {
-    const canvas = el('canvas', { role: 'img', 'aria-label': `GPU ${index} ${c.title} over the last ten minutes` });
+    const canvas = el('canvas', { role: 'img', 'aria-label': `GPU ${index} ${c.title} over the chosen time range` });
     const fig = el('figure', { class: `chart chart-${c.id}`, 'data-points': '0' },
       el('figcaption', { text: c.title }), el('div', { class: 'chart-box' }, canvas));
     $('.charts', section).append(fig);
@@ -151,50 +196,105 @@ function gpuSection(index) {
     }) : null;
     charts[c.id] = { chart, fig, layout: c };
   }
-  const g = { section, charts };
+  const g = { section, charts, samples: [], extremes: {} };
   gpus.set(index, g);
+  showGpus();
   return g;
 }
 
 function addSample(s) {
   const g = gpuSection(s.gpu);
-  const label = String(s.time).slice(11, 19);
-  for (const { chart, fig, layout } of Object.values(g.charts)) {
-    if (!chart) continue;
-    chart.data.labels.push(label);
-    layout.series.forEach(([key, name], i) => {
-      const ds = chart.data.datasets[i];
-      ds.data.push(s[key] === undefined ? null : s[key]);
-      ds.label = s[key] === null ? `${name} — not available (${reason(s, key)})` : name;
-    });
-    if (chart.data.labels.length > HISTORY) {
-      chart.data.labels.shift();
-      chart.data.datasets.forEach((ds) => ds.data.shift());
-    }
-    fig.dataset.points = String(chart.data.labels.length);
+  g.samples.push(s);
+  if (g.samples.length > HISTORY) g.samples.shift();
+  for (const [key] of NOW) {
+    const v = s[key];
+    if (typeof v !== 'number') continue;
+    const e = g.extremes[key] || (g.extremes[key] = { min: v, max: v });
+    e.min = Math.min(e.min, v);
+    e.max = Math.max(e.max, v);
   }
   g.last = s;
+  g.stale = true;
+}
+
+// The charts show the chosen range of what was sampled; paused, they keep
+// what they show.
+function drawCharts(g) {
+  const shown = g.samples.slice(-range);
+  for (const { chart, fig, layout } of Object.values(g.charts)) {
+    fig.dataset.points = String(shown.length);
+    if (!chart) continue;
+    chart.data.labels = shown.map((s) => String(s.time).slice(11, 19));
+    layout.series.forEach(([key, name], i) => {
+      chart.data.datasets[i].data = shown.map((s) => (s[key] === undefined ? null : s[key]));
+      const last = shown[shown.length - 1];
+      chart.data.datasets[i].label = last && last[key] === null ? `${name} — not available (${reason(last, key)})` : name;
+    });
+    chart.update('none');
+  }
+  g.stale = false;
 }
 
 function renderNow(s) {
-  const dl = $('.now', gpuSection(s.gpu).section);
-  dl.replaceChildren(...NOW.map(([key, name, unit]) => el('div', {},
-    el('dt', { text: name }), el('dd', { class: s[key] === null ? 'na' : '' }, reading(s, key, unit)))));
+  const g = gpuSection(s.gpu);
+  const dl = $('.now', g.section);
+  dl.replaceChildren(...NOW.map(([key, name, unit]) => {
+    const e = g.extremes[key];
+    const hot = key === 'temperature_c' && typeof s[key] === 'number' && s[key] >= hotC;
+    return el('div', { class: hot ? 'hot' : '' },
+      el('dt', { text: name }),
+      el('dd', { class: s[key] === null ? 'na' : '' }, reading(s, key, unit), hot ? el('span', { class: 'tag', text: ' hot' }) : null),
+      e ? el('dd', { class: 'extremes', text: `min ${e.min}${unit} · max ${e.max}${unit}` }) : null);
+  }));
 }
 
 function redrawCharts() {
-  for (const g of gpus.values()) for (const { chart } of Object.values(g.charts)) if (chart) chart.update('none');
+  if (paused) return;
+  for (const g of gpus.values()) if (g.stale || g.rangeChanged) { g.rangeChanged = false; drawCharts(g); }
 }
 
-// A number field that sends its value when changed (Enter or leaving it).
+function downloadCsv(index) {
+  const g = gpus.get(index);
+  const shown = g.samples.slice(-range);
+  const rows = [CSV_KEYS.join(','), ...shown.map((s) => CSV_KEYS.map((k) => (s[k] === null || s[k] === undefined ? '' : String(s[k]))).join(','))];
+  const url = URL.createObjectURL(new Blob([rows.join('\n') + '\n'], { type: 'text/csv' }));
+  const a = el('a', { href: url, download: `gpu${index}-samples.csv` });
+  document.body.append(a);
+  a.click();
+  a.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 1000);
+}
+
+// One GPU, or all of them (side by side where the screen is wide).
+function showGpus() {
+  const select = $('#gpu-select');
+  const wanted = ['all', ...[...gpus.keys()].map(String)];
+  if (select.options.length !== wanted.length) {
+    select.replaceChildren(...wanted.map((v) => el('option', { value: v, text: v === 'all' ? 'All GPUs' : `GPU ${v}` })));
+  }
+  if (!wanted.includes(onlyGpu)) onlyGpu = 'all';
+  select.value = onlyGpu;
+  for (const [i, g] of gpus) g.section.hidden = onlyGpu !== 'all' && onlyGpu !== String(i);
+  $('#gpus').classList.toggle('several', onlyGpu === 'all' && gpus.size > 1);
+}
+
+// A whole number in a field, or null (an empty field is no number).
+function wholeNumber(input) {
+  const v = Number(input.value);
+  return input.value.trim() === '' || !Number.isInteger(v) || v < 0 ? null : v;
+}
+
+// A number field that sends its value when changed (Enter or leaving it); a
+// value that is no whole number is put back at once.
 function numberField(id, label, value, range, send) {
-  const input = el('input', { type: 'number', id, 'aria-label': label, value: String(value),
+  const input = el('input', { type: 'number', id, 'aria-label': label, value: value === null ? '' : String(value),
     min: range ? range.min : 0, max: range ? range.max : 255, step: range ? range.step || 1 : 1,
-    disabled: !token, inputmode: 'numeric' });
+    disabled: !writable, inputmode: 'numeric' });
   input.addEventListener('change', () => {
-    const v = Number(input.value);
-    if (input.value === '' || !Number.isInteger(v) || v < 0) {
+    const v = wholeNumber(input);
+    if (v === null) {
       showMessage(`${label}: enter a whole number${range ? ' from ' + rangeText(range) : ''}`, true);
+      input.value = value === null ? '' : String(value);
       return;
     }
     send(v);
@@ -202,8 +302,16 @@ function numberField(id, label, value, range, send) {
   return input;
 }
 
+// A level's field with its default, marked when it differs.
+function levelCell(id, label, value, def, range, unit, send) {
+  const changed = value !== null && def !== undefined && def !== null && value !== def;
+  return el('td', { class: changed ? 'changed' : '' },
+    numberField(id, label, value, range, send),
+    el('small', { text: `${changed ? 'changed · ' : ''}default ${def ?? 'n/a'}${unit}${range ? ' · ' + rangeText(range) + unit : ''}` }));
+}
+
 function resetButton(gpu, what, text) {
-  return el('button', { type: 'button', disabled: !token, onclick: () => reset(gpu, what), text });
+  return el('button', { type: 'button', disabled: !writable, onclick: () => reset(gpu, what), text });
 }
 
 const CLOCK_ROWS = [
@@ -225,11 +333,9 @@ function renderControls(st) {
     const cells = Array.from({ length: n }, (_, l) => {
       if (!Array.isArray(c.mhz)) return el('td', {}, reading(c, 'mhz'));
       if (l >= c.mhz.length) return el('td', { class: 'na', text: '–' });
-      const r = c.ranges[l];
-      return el('td', {},
-        numberField(`gpu${gpu}-${what}-${l}`, `GPU ${gpu} ${label.replace(', MHz', '')}, level ${l}, MHz`, c.mhz[l], r,
-          (v) => change({ what, gpu, level: l, value: v })),
-        el('small', { text: `default ${Array.isArray(c.default_mhz) ? c.default_mhz[l] : 'n/a'}${r ? ' · ' + rangeText(r) : ''}` }));
+      return levelCell(`gpu${gpu}-${what}-${l}`, `GPU ${gpu} ${label.replace(', MHz', '')}, level ${l}, MHz`, c.mhz[l],
+        Array.isArray(c.default_mhz) ? c.default_mhz[l] : null, c.ranges[l], ' MHz',
+        (v) => change({ what, gpu, level: l, value: v }));
     });
     return el('tr', { 'data-setting': what }, el('th', { scope: 'row', text: label }), ...cells,
       el('td', {}, Array.isArray(c.mhz) ? resetButton(gpu, what, `Reset ${plural}`) : null));
@@ -238,34 +344,45 @@ function renderControls(st) {
   const vcells = Array.from({ length: n }, (_, l) => {
     if (!Array.isArray(v.levels)) return el('td', {}, reading(v, 'levels'));
     if (l >= v.levels.length) return el('td', { class: 'na', text: '–' });
-    return el('td', {},
-      numberField(`gpu${gpu}-voltage-${l}`, `GPU ${gpu} GPU voltage, level ${l}`, v.levels[l], v.range,
-        (x) => change({ what: 'voltage', gpu, level: l, value: x })),
-      el('small', { text: `default ${Array.isArray(v.defaults) ? v.defaults[l] : 'n/a'}${v.range ? ' · ' + rangeText(v.range) : ''}` }));
+    // 0 mV is a voltage the card does not know yet (a kind-2 card's until first set).
+    const known = v.levels[l] !== 0;
+    const td = levelCell(`gpu${gpu}-voltage-${l}`, `GPU ${gpu} GPU voltage, level ${l}, mV`, known ? v.levels[l] : null,
+      Array.isArray(v.defaults) ? v.defaults[l] : null, v.range, ' mV',
+      (x) => change({ what: 'voltage', gpu, level: v.levels.length > 1 ? l : undefined, value: x }));
+    if (!known) td.append(el('small', { class: 'na', text: `not available (${reason(v, 'current')})` }));
+    return td;
   });
-  rows.push(el('tr', { 'data-setting': 'voltage' }, el('th', { scope: 'row', text: 'GPU voltage' }), ...vcells,
+  rows.push(el('tr', { 'data-setting': 'voltage' }, el('th', { scope: 'row', text: 'GPU voltage, mV' }), ...vcells,
     el('td', {}, Array.isArray(v.levels) ? resetButton(gpu, 'voltage', 'Reset GPU voltage') : null)));
   const levels = el('table', { class: 'levels', id: `gpu${gpu}-levels` },
     el('caption', { text: `GPU ${gpu} performance levels` }), el('thead', {}, head), el('tbody', {}, ...rows));
 
   // Regulator levels and the GPU voltage now.
+  // A level the card takes but cannot report gets a field too, holding the
+  // last value this page set, said so.
   const reg = (what, label, obj, resetText) => {
     const avail = obj.level !== null && obj.level !== undefined;
+    const settable = avail || (obj.range !== null && obj.range !== undefined);
+    const last = lastSet[`${gpu}-${what}`];
+    const changed = avail && obj.default !== undefined && obj.default !== null && obj.level !== obj.default;
     return el('tr', { 'data-setting': what }, el('th', { scope: 'row', text: label }),
-      el('td', {}, avail ? numberField(`gpu${gpu}-${what}`, `GPU ${gpu} ${label}`, obj.level, obj.range,
-        (x) => change({ what, gpu, value: x })) : reading(obj, 'level')),
+      el('td', { class: changed ? 'changed' : '' }, settable ? numberField(`gpu${gpu}-${what}`, `GPU ${gpu} ${label}`,
+        avail ? obj.level : (last ?? null), obj.range, (x) => change({ what, gpu, value: x })) : reading(obj, 'level'),
+      settable && !avail ? el('small', { text: last !== undefined ? `last value set here; the card does not report it (${reason(obj, 'level')})`
+        : `the card does not report it (${reason(obj, 'level')})` }) : null,
+      changed ? el('small', { text: 'changed' }) : null),
       el('td', {}, 'default' in obj ? reading(obj, 'default') : el('span', { class: 'na', text: '–' })),
       el('td', {}, 'range' in obj ? (obj.range ? document.createTextNode(rangeText(obj.range)) : reading(obj, 'range'))
         : el('span', { class: 'na', text: '–' })),
-      el('td', {}, resetText && avail ? resetButton(gpu, what, resetText) : null));
+      el('td', {}, resetText && settable ? resetButton(gpu, what, resetText) : null));
   };
   const regulator = el('table', { class: 'regulator', id: `gpu${gpu}-regulator` },
     el('caption', { text: `GPU ${gpu} voltage regulator` }),
     el('thead', {}, el('tr', {}, ...['Setting', 'Current', 'Default', 'Range', ''].map((t) => el('th', { scope: 'col', text: t })))),
     el('tbody', {},
-      el('tr', {}, el('th', { scope: 'row', text: 'GPU voltage now' }), el('td', {}, reading(v, 'current')),
-        el('td', {}, reading(v, 'default_2d'), el('small', { text: '2D default' })),
-        el('td', {}, v.range ? document.createTextNode(rangeText(v.range)) : reading(v, 'range')),
+      el('tr', {}, el('th', { scope: 'row', text: 'GPU voltage now, mV' }), el('td', {}, reading(v, 'current', ' mV')),
+        el('td', {}, reading(v, 'default_2d', ' mV'), el('small', { text: '2D default' })),
+        el('td', {}, v.range ? document.createTextNode(rangeText(v.range) + ' mV') : reading(v, 'range')),
         el('td', {}, v.current_vid_level !== null ? el('small', { text: `VID level ${v.current_vid_level}` }) : null)),
       reg('memory-voltage', 'Memory voltage level', st.memory_voltage, 'Reset memory voltage level'),
       reg('pwm', 'PWM clock level', st.pwm, 'Reset PWM clock level'),
@@ -274,15 +391,24 @@ function renderControls(st) {
   const f = st.fan;
   const fanInput = f.percent !== null
     ? numberField(`gpu${gpu}-fan`, `GPU ${gpu} fan speed, %`, f.percent, f.range, () => {}) : null;
+  const setFan = () => {
+    const value = wholeNumber(fanInput);
+    if (value === null) {
+      showMessage(`GPU ${gpu} fan speed: enter a whole number${f.range ? ' from ' + rangeText(f.range) : ''}`, true);
+      fanInput.value = String(f.percent);
+      return;
+    }
+    change({ what: 'fan', gpu, value });
+  };
   const fan = el('div', { class: 'fan', role: 'group', 'aria-labelledby': `gpu${gpu}-fan-label` },
     el('label', { id: `gpu${gpu}-fan-label`, for: `gpu${gpu}-fan`, text: 'Fan, %' }),
     fanInput || reading(f, 'percent'),
-    fanInput ? el('button', { type: 'button', disabled: !token, text: 'Set fan',
-      onclick: () => change({ what: 'fan', gpu, value: Number(fanInput.value) }) }) : null,
-    el('button', { type: 'button', disabled: !token, text: 'Automatic (driver)',
+    fanInput ? el('button', { type: 'button', disabled: !writable, text: 'Set fan',
+      onclick: setFan }) : null,
+    el('button', { type: 'button', disabled: !writable, text: 'Automatic (driver)',
       onclick: () => change({ what: 'fan', gpu, value: 'auto' }) }),
     el('span', { class: 'muted', text: f.range ? `range ${rangeText(f.range)}` : '' }));
-  if (fanInput) fanInput.addEventListener('keydown', (e) => { if (e.key === 'Enter') change({ what: 'fan', gpu, value: Number(fanInput.value) }); });
+  if (fanInput) fanInput.addEventListener('keydown', (e) => { if (e.key === 'Enter') setFan(); });
 
   $('.controls', g.section).replaceChildren(
     el('h3', { text: 'Performance levels' }), el('div', { class: 'scroll' }, levels),
@@ -292,16 +418,57 @@ function renderControls(st) {
 
 // ---- Start ------------------------------------------------------------------
 
-async function refreshStatus() {
+// Every ten seconds: the card's state, and whether the session still holds.
+// A server that is gone is said so once, quietly, until it answers again.
+async function refreshStatus(force) {
+  if (writable) {
+    const session = await api('session');
+    if (session.ok && session.data.session === false) sessionEnded();
+  }
   const a = document.activeElement;
-  if (a && a.tagName === 'INPUT' && a.type === 'number') return;  // not while someone is typing
-  const { ok, data } = await api('status');
+  if (!force && a && a.tagName === 'INPUT' && a.type === 'number') return;  // not while someone is typing
+  const { ok, lost, data } = await api('status');
+  $('#machine-line').classList.toggle('lost', Boolean(lost));
+  $('#machine-line').textContent = lost ? 'zxctl serve cannot be reached; the readings are from before.' : machineLine;
   if (ok) data.gpus.forEach(renderControls);
 }
 
+function setUpTools() {
+  const rangeSelect = $('#range');
+  rangeSelect.replaceChildren(...RANGES.map(([n, text]) => el('option', { value: String(n), text })));
+  rangeSelect.value = String(range);
+  rangeSelect.addEventListener('change', () => {
+    range = Number(rangeSelect.value);
+    localStorage.setItem('zx-range', String(range));
+    for (const g of gpus.values()) g.rangeChanged = true;
+    redrawCharts();
+  });
+  $('#pause').addEventListener('change', (e) => { paused = e.target.checked; redrawCharts(); });
+  const hot = $('#hot');
+  hot.value = String(hotC);
+  hot.addEventListener('change', () => {
+    const v = wholeNumber(hot);
+    if (v === null) { hot.value = String(hotC); return; }
+    hotC = v;
+    localStorage.setItem('zx-hot', String(v));
+    for (const g of gpus.values()) if (g.last) renderNow(g.last);
+  });
+  $('#gpu-select').addEventListener('change', (e) => {
+    onlyGpu = e.target.value;
+    localStorage.setItem('zx-gpu', onlyGpu);
+    showGpus();
+  });
+}
+
 async function start() {
-  if (!token) $('#readonly').hidden = false;
-  $('#lock-switch').disabled = !token;
+  if (window.Chart && window.matchMedia('(prefers-color-scheme: dark)').matches) {
+    window.Chart.defaults.color = '#c5ced8';
+    window.Chart.defaults.borderColor = '#38414b';
+  }
+  writable = await openSession().catch(() => false);
+  if (!writable) $('#readonly').hidden = false;
+  setUpTools();
+  $('#lock-switch').disabled = !writable;
   $('#lock-switch').addEventListener('change', async (e) => {
     const answer = await api('lock', { hold: e.target.checked });
     if (answer.ok) {
@@ -309,10 +476,12 @@ async function start() {
       showMessage(answer.data.lock === 'held by this process' ? 'The card lock is held by this dashboard.' : 'The card lock was given back.', false);
     } else {
       showMessage(`Refused: ${answer.data.error}${answer.data.what ? ' — ' + answer.data.what : ''}`, true);
-      renderLock((await api('lock')).data);
+      const now = await api('lock');
+      if (now.ok) renderLock(now.data);
     }
   });
   const [info, status, lock, samples] = await Promise.all(['info', 'status', 'lock', 'samples'].map((p) => api(p)));
+  if (!info.ok) throw new Error(info.data.what || info.data.error);
   renderInfo(info.data);
   renderLock(lock.data);
   status.data.gpus.forEach((st) => { gpuSection(st.gpu); renderControls(st); });
@@ -325,9 +494,9 @@ async function start() {
   events.addEventListener('lock', (e) => { renderLock(JSON.parse(e.data)); redrawCharts(); });
   events.addEventListener('open', () => { $('#machine-line').classList.remove('lost'); });
   events.addEventListener('error', () => showMessage('Connection to zxctl serve lost; retrying…', true));
-  setInterval(refreshStatus, 10000);
+  setInterval(() => { refreshStatus(false).catch(() => {}); }, 10000);
 }
 
 window.addEventListener('DOMContentLoaded', () => {
-  start().catch((e) => showMessage(`Cannot load the dashboard: ${e}`, true));
+  start().catch((e) => showMessage(`Cannot load the dashboard: ${e.message || e}`, true));
 });
