@@ -100,4 +100,10 @@ TEST(IniReader, ValuesAsTheSystemReadsThem) {
     EXPECT_EQ(Profile(utf16le(u"[S]", false)).encoding(), zx::ini::Encoding::Bytes);
 }
 
+// A high surrogate that ends the text never pairs with what lies past its end.
+TEST(IniReader, TheTextEndsAtItsLastUnit) {
+    const std::string pair("\x3D\xD8\x00\xDC", 4);
+    EXPECT_EQ(zx::ini::utf16LeToUtf8(std::string_view(pair).substr(0, 2)), "?");
+}
+
 }  // namespace

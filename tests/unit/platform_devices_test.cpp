@@ -64,7 +64,7 @@ TEST(PlatformDevices, SetupClassFollowsThePciBaseClass) {
 }
 
 TEST(PlatformDevices, VendorAndDeviceAreNeededTheRestIsOptional) {
-    const auto put = [](const std::string& address, const char* file, const char* text) {
+    const auto put = [](const std::string& address, const char* file, const std::string& text) {
         zxtest::writeFile(devicesDir() + "/" + address + "/" + file, text);
     };
     for (const char* address : {"0000:02:00.0", "0000:03:00.0", "0000:04:00.0", "odd-name"}) {
@@ -73,7 +73,7 @@ TEST(PlatformDevices, VendorAndDeviceAreNeededTheRestIsOptional) {
     put("0000:02:00.0", "device", "0xzz\n");
     put("0000:03:00.0", "vendor", "0x123456\n");
     put("odd-name", "device", "0xffff\n");  // the largest value, and a prefix of either case
-    put("odd-name", "revision", "0XA\n");
+    put("odd-name", "revision", "0XA" + std::string(4093, '\n'));  // a whole page, as sysfs may give
     for (const char* file : {"subsystem_vendor", "subsystem_device", "revision", "class"}) {
         ::unlink((devicesDir() + "/0000:04:00.0/" + file).c_str());
     }

@@ -74,6 +74,13 @@ TEST_F(PlatformNamedLock, NamesThatAreNoPlainFileNameFail) {
     }
 }
 
+// Something other than a plain file at the lock's path (here a pipe, which
+// opens and locks like one) is never taken for the lock.
+TEST_F(PlatformNamedLock, APipeAtTheLockPathIsNoLock) {
+    ASSERT_EQ(::mkfifo(lockFile().c_str(), 0666), 0);
+    EXPECT_EQ(os().takeNamedLock(kName), NamedLockResult::Failed);
+}
+
 TEST_F(PlatformNamedLock, OfThreadsTakingAtOnceExactlyOneGetsIt) {
     constexpr int kThreads = 4;
     for (int round = 0; round < 100; ++round) {
