@@ -398,12 +398,6 @@ TEST(AtiPins, ControlsDacPinAndAbsentDac) {
                          kRegulator + kProfileScale + "CanSet2DAs3DClock=1\nMemoryVoltageMin=1\n");
     EXPECT_EQ(r.lines, (Lines{"ZXInitLib 0", "ZXGetControlMode 0 4207", "ZXGetDACLevel 0 0",
                               "ZXGetMemoryVoltageInfo 0 3 1 1", "ZXGetPWMClockInfo 0 1 0 1"}));
-    std::string two = kCard;
-    two.erase(two.find("level engine=70000"), two.find("activity") - two.find("level engine=70000"));
-    AtiMachine twoLevels;
-    EXPECT_EQ(twoLevels.run(two, {"ZXSetVoltageDefault 0 ZXGetPerformanceDefaultVoltages 0"}, kProfileScale).joined(),
-              "ZXInitLib 0, ZXSetVoltageDefault 0, ZXGetPerformanceDefaultVoltages 0 2 900 1000 0 0")
-        << "two levels take the two defaults captured";
     AtiMachine none;
     const auto n = none.run(kCard, {"ZXGetDACLevel 0 ZXSetDACLevel 0 1"});
     EXPECT_EQ(n.lines, (Lines{"ZXInitLib 0", "ZXGetDACLevel 2 0", "ZXSetDACLevel 2"}));
