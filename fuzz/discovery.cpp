@@ -132,10 +132,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ZX_FUZZ_CHECK(id.subsystemVendorId == hex4(expectedHex(in.f[3], 0xFFFF).value_or(0)));
     ZX_FUZZ_CHECK(id.subsystemId == hex4(expectedHex(in.f[4], 0xFFFF).value_or(0)));
     const bool vendorKnown = *vendor == 0x10DE || *vendor == 0x1002;
-    // The folder name ends the instance ID; one that spells "VEN_" itself may
-    // name another vendor there.
+    // The folder name ends the instance ID (upper case, a backslash as '_');
+    // one that spells "VEN_" there may name another vendor.
     std::string upper = name;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : upper) c = c == '\\' ? '_' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     ZX_FUZZ_CHECK(upper.find("VEN_") != std::string::npos || id.kind == (*vendor == 0x10DE ? zx::VendorKind::Nvidia
                               : *vendor == 0x1002 ? zx::VendorKind::Ati
                                                   : zx::VendorKind::None));
