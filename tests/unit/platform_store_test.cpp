@@ -102,6 +102,13 @@ TEST(PlatformStoreKeys, NamesIgnoreCaseAndStraySeparatorsAndKeepTheirFirstSpelli
     EXPECT_EQ(column("SELECT name FROM store_value"), std::vector<std::string>{"GPUVoltageStart"});
 }
 
+// No bytes is an empty value; a size without bytes is refused.
+TEST(PlatformStoreValues, ASizeNeedsItsBytes) {
+    EXPECT_TRUE(os().storeSet("Software\\Test", "Empty", kRegSz, nullptr, 0));
+    EXPECT_FALSE(os().storeSet("Software\\Test", "Missing", kRegSz, nullptr, 4));
+    EXPECT_EQ(column("SELECT name FROM store_value"), std::vector<std::string>{"Empty"});
+}
+
 TEST(PlatformStoreKeys, MissingKeyAndMissingValueAreTold) {
     EXPECT_FALSE(os().storeKeyExists("Software\\A\\B"));
     EXPECT_EQ(query("Software\\A\\B", "V").result, StoreResult::KeyNotFound);
