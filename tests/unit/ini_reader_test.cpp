@@ -76,6 +76,7 @@ TEST(IniReader, ValuesAsTheSystemReadsThem) {
         {"UTF-16LE pairs", utf16le(u"[S]\r\nk=\U0001F600 \u20AC\r\n"), "S", "k", "\xF0\x9F\x98\x80 \xE2\x82\xAC"},
         {"lone surrogates become ?", utf16le(u"[S]\r\nk=a\xD800z\xDC00\r\n"), "S", "k", "a?z?"},
         {"a high surrogate at the end, a lone low one", utf16le(u"[S]\r\nk=\xDFFF\xDBFF"), "S", "k", "??"},
+        {"a high surrogate before U+E000 pairs with nothing", utf16le(u"[S]\r\nk=\xDBFF\xE000"), "S", "k", "?\xEE\x80\x80"},
         {"each UTF-8 length at its bounds", utf16le(u"[S]\nk=\x7F\x80\x7FF\x800\xD7FF\xE000\xFFFF\xD800\xDC00\xDBFF\xDFFF"),
          "S", "k",
          "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xED\x9F\xBF\xEE\x80\x80\xEF\xBF\xBF\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"},
