@@ -130,6 +130,8 @@ TEST_F(NvidiaE2E, ExportsAnswerWhatTheDriverAndTheProfileSay) {
          -1},
         {"clock info at the current level", levels, "", "ZXGetMemoryClockInfo 0", "ZXGetMemoryClockInfo 0 1501 200 1",
          2},
+        {"a current level past those the library keeps has no clock info", "gpu bus=1 levels=3 current=4\n", "",
+         "ZXGetMemoryClockInfo 0", "ZXGetMemoryClockInfo 2 0 0 0", -1},
         {"no shader entry: every shader operation unsupported",
          "gpu bus=1 levels=2\nclock sel=0 domain=0 freq=300000\nclock sel=1 domain=0 freq=400000\n", "",
          "ZXGetPerformanceLevelShaderClocks 0 ZXGetShaderClockInfo 0 ZXSetPerformanceLevelShaderClock 0 0 500 "
