@@ -76,12 +76,14 @@ TEST_F(NvidiaE2E, AFailingInitialiseEnumerationOrClocksQueryFailsStartUp) {
 
 TEST_F(NvidiaE2E, SettingAClockAppliesItsEntryAndReappliesTheLowerClocksOfTheLevel) {
     const auto r =
-        run(threeLevels(), {"ZXSetPerformanceLevelGPUClock 0 1 700 ZXSetPerformanceLevelMemoryClock 0 2 1000",
+        run(threeLevels() + "clock sel=0 domain=8 freq=400000\n",
+            {"ZXSetPerformanceLevelGPUClock 0 1 700 ZXSetPerformanceLevelMemoryClock 0 2 1000",
                             "ZXSetPerformanceLevelShaderClock 0 0 900 ZXGetPerformanceLevelGPUClocks 0"});
     EXPECT_EQ(r.lines,
               (Lines{"ZXInitLib 0", "ZXSetPerformanceLevelGPUClock 0", "ZXSetPerformanceLevelMemoryClock 0",
                      "ZXSetPerformanceLevelShaderClock 0", "ZXGetPerformanceLevelGPUClocks 0 3 300 700 700 0"}));
-    // The memory clock re-applies the GPU clock, the shader clock both, each at the frequency the driver reported.
+    // The memory clock re-applies the GPU clock, the shader clock both, each at the frequency the driver reported; a
+    // clock of another domain is left alone.
     EXPECT_EQ(driver.logOf("SetPerfClocks"),
               (Lines{"SetPerfClocks gpu=0 sel=1 flagged=[0:700000] -> 0",
                      "SetPerfClocks gpu=0 sel=2 flagged=[0:700000,4:1000000] -> 0",
