@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/posix/posix_io.h"
 #include "support/fake_sysfs.h"
 #include "support/test_env.h"
 
@@ -107,6 +108,21 @@ TEST(PlatformDevices, ADeviceContextIsNeverDescriptorZero) {
     ::close(savedInput);
     EXPECT_GT(context, 0);
     zx::platform::native().deleteDeviceContext(context);
+}
+
+// Unset or empty, the variable leaves the system's own sysfs.
+TEST(PlatformDevices, TheSysfsRootComesFromTheEnvironment) {
+    const std::string saved = zxtest::sysfsRoot();
+    const std::pair<const char*, const char*> cases[] = {{nullptr, "/sys"}, {"", "/sys"}, {"/x", "/x"}};
+    for (const auto& [value, root] : cases) {
+        if (value == nullptr) {
+            ::unsetenv("ZXDISPLAY_SYSFS_ROOT");
+        } else {
+            ::setenv("ZXDISPLAY_SYSFS_ROOT", value, 1);
+        }
+        EXPECT_EQ(zx::platform::posix::sysfsRoot(), root) << (value == nullptr ? "unset" : value);
+    }
+    ::setenv("ZXDISPLAY_SYSFS_ROOT", saved.c_str(), 1);
 }
 
 }  // namespace

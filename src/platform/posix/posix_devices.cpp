@@ -18,11 +18,6 @@ namespace zx::platform::posix {
 
 namespace {
 
-std::string sysfsRoot() {
-    const char* root = std::getenv("ZXDISPLAY_SYSFS_ROOT");
-    return (root != nullptr && root[0] != '\0') ? root : "/sys";
-}
-
 // One attribute such as "0x10de\n": hexadecimal with an optional 0x prefix,
 // no larger than maxValue.
 std::optional<std::uint32_t> readHexAttribute(const std::string& path, std::uint32_t maxValue) {

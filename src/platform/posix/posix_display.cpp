@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,10 +19,7 @@ namespace zx::platform::posix {
 
 namespace {
 
-std::string drmFolder() {
-    const char* root = std::getenv("ZXDISPLAY_SYSFS_ROOT");
-    return std::string((root != nullptr && root[0] != '\0') ? root : "/sys") + "/class/drm";
-}
+std::string drmFolder() { return sysfsRoot() + "/class/drm"; }
 
 // The card number of "cardN", or -1 for any other name (connectors included).
 long cardNumber(std::string_view name) {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
 
 namespace zx::platform::posix {
 
@@ -78,6 +79,11 @@ int avoidDescriptorZero(int fd) {
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 1);
     ::close(fd);
     return moved;
+}
+
+std::string sysfsRoot() {
+    const char* root = std::getenv("ZXDISPLAY_SYSFS_ROOT");
+    return (root != nullptr && root[0] != '\0') ? root : "/sys";
 }
 
 }  // namespace zx::platform::posix

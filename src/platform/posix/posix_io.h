@@ -1,4 +1,4 @@
-// Small descriptor helpers shared by the Linux services.
+// Small descriptor helpers shared by the Linux services, and where sysfs is.
 #pragma once
 
 #include <cstddef>
@@ -16,5 +16,7 @@ bool writeAll(int fd, const void* data, std::size_t size);
 // A descriptor other than 0, which the platform's handles reserve for "none":
 // 0 is moved to a higher number (close-on-exec kept).
 int avoidDescriptorZero(int fd);
+// The sysfs root: ZXDISPLAY_SYSFS_ROOT when set and not empty, else "/sys".
+std::string sysfsRoot();
 
 }  // namespace zx::platform::posix
