@@ -110,6 +110,16 @@ TEST(PlatformDevices, ADeviceContextIsNeverDescriptorZero) {
     zx::platform::native().deleteDeviceContext(context);
 }
 
+// Only "card" and a number name a display device.
+TEST(PlatformDevices, ACardFolderWithoutANumberIsNoDisplay) {
+    zxtest::makeDirs(zxtest::sysfsRoot() + "/class/drm/card");
+    zxtest::addDrmCard(0, true);
+    zx::platform::DisplayDevice display;
+    ASSERT_TRUE(zx::platform::native().displayDevice(0, display));
+    EXPECT_EQ(display.name, "card0");
+    EXPECT_FALSE(zx::platform::native().displayDevice(1, display));
+}
+
 // Unset or empty, the variable leaves the system's own sysfs.
 TEST(PlatformDevices, TheSysfsRootComesFromTheEnvironment) {
     const std::string saved = zxtest::sysfsRoot();
