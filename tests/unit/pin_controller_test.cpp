@@ -1,5 +1,6 @@
-// The request-to-step arithmetic both vendors' regulators use (the pin
-// programming itself is shown end to end against the simulators).
+// The request-to-step arithmetic both vendors' regulators use, and where each
+// pin number sits (the pin programming itself is shown end to end against the
+// simulators).
 #include <gtest/gtest.h>
 
 #include "regulator/pin_controller.h"
@@ -30,6 +31,19 @@ TEST(PinControllerScale, RequestsMapToSteps) {
         EXPECT_EQ(stepOfRequest(c.request, c.min, c.max, c.step), c.index) << c.request << " on " << c.min;
     }
     EXPECT_EQ(stepOf(900, 1000, 50), (0xFFFFFFFFu - 99) / 50);  // wraps far past any table
+}
+
+TEST(PinControllerPins, EachNumberHasItsPortAndBit) {
+    const std::pair<std::uint32_t, std::optional<std::pair<unsigned, unsigned>>> cases[] = {
+        {9, {}},  {10, {{0, 0x01}}}, {17, {{0, 0x80}}}, {18, {}}, {20, {{1, 0x01}}}, {27, {{1, 0x80}}},
+        {29, {}}, {30, {{2, 0x01}}}, {33, {{2, 0x08}}}, {34, {}}};
+    for (const auto& [pin, place] : cases) {
+        const auto p = placeOf(pin);
+        ASSERT_EQ(p.has_value(), place.has_value()) << pin;
+        if (p) {
+            EXPECT_EQ(std::make_pair(p->port, unsigned{p->mask}), *place) << pin;
+        }
+    }
 }
 
 }  // namespace

@@ -81,6 +81,9 @@ TEST(PlatformFiles, ReadFileReturnsExactBytesWithinTheLimitOfRegularFilesOnly) {
     ASSERT_TRUE(os().readFile("/proc/self/status", 1 << 16, out));
     EXPECT_EQ(std::string(out.begin(), out.end()).rfind("Name:", 0), 0u);
     EXPECT_FALSE(os().readFile("/proc/self/status", 8, out));
+    // A folder already there is one; a file at the name is not.
+    EXPECT_TRUE(os().createFolder(zxtest::testRoot()));
+    EXPECT_FALSE(os().createFolder(file));
 }
 
 // An old file, a planted link or a dangling one at the name is replaced by an

@@ -132,6 +132,7 @@ TEST(PlatformStoreFile, ALooseFileIsMadePrivate) {
     struct stat st {};
     ASSERT_EQ(::stat(dbPath().c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(column("PRAGMA user_version"), std::vector<std::string>{"1"}) << "the stored schema version";
 }
 
 // The call that finds the store broken moves it aside and still succeeds.
