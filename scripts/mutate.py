@@ -351,9 +351,12 @@ def read_keys(path, fields=4):
         if not raw.strip() or raw.lstrip().startswith("#"):
             continue
         parts = [p.strip() for p in raw.split(" | ")]
-        if len(parts) < fields or not all(parts[:fields]):
+        if len(parts) < fields or not all(parts):
             sys.exit(f"{path.name}: needs 'file | line text | mutation{' | reason' * (fields == 4)}': {raw}")
-        keys.add(tuple(parts[:3]))
+        # A line's text may itself hold " | ": the fields after it are counted
+        # from the end.
+        tail = fields - 2
+        keys.add((parts[0], " | ".join(parts[1:len(parts) - tail]), parts[len(parts) - tail]))
     return keys
 
 
