@@ -14,6 +14,7 @@
 #include <systemd/sd-daemon.h>
 
 #include "apply.h"
+#include "serve.h"
 
 namespace zxctl {
 
@@ -129,12 +130,7 @@ struct Runner {
 }  // namespace
 
 int cmdDaemon(const std::string& file, std::uint32_t pollMs) {
-    sigset_t signals;
-    sigemptyset(&signals);
-    for (int s : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&signals, s);
-    }
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = blockEndingSignals();
     if (const auto failed = startLibrary()) {
         log(kErr, failed->message);
         return failed->exit;
